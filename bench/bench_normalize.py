@@ -1,0 +1,58 @@
+"""normalize_for_matching on 1 MB of ASCII prose and 1 MB of mixed-script text, beside the
+straightforward Python rendering: NFKC, then str.translate with the same table."""
+
+import random
+import unicodedata
+
+import vardex_core as vc
+from common import compare
+
+INVISIBLE = [0x200B, 0x200C, 0x200D, 0x200E, 0x200F, 0xFEFF, 0x00AD, 0x034F, 0x061C, 0x115F, 0x1160, 0x17B4,
+             0x17B5, 0x180E]
+INVISIBLE += [c for lo, hi in ((0x2000, 0x200F), (0x202A, 0x202E), (0x2060, 0x2064), (0x2066, 0x206F))
+              for c in range(lo, hi + 1)]
+CONFUSABLES = dict(zip("аеорсухіјһѕїґАВЕКМНОРСТХЧαορεκν", "aeopcyxijhsirABEKMHOPCTXYaopekv"))
+TABLE = {c: None for c in INVISIBLE} | {ord(k): v for k, v in CONFUSABLES.items()}
+TABLE |= {c: chr(c - 0xFF21 + 0x41) for c in range(0xFF21, 0xFF3B)}
+TABLE |= {c: chr(c - 0xFF41 + 0x61) for c in range(0xFF41, 0xFF5B)}
+
+
+def python_rendering(s: str) -> str:
+    return unicodedata.normalize("NFKC", s).translate(TABLE)
+
+
+def ascii_prose(size: int) -> str:
+    words = "the agent stores a note about the project and its preferred style of code review".split()
+    rng = random.Random(1)
+    out = []
+    n = 0
+    while n < size:
+        w = rng.choice(words)
+        out.append(w)
+        n += len(w) + 1
+    return " ".join(out)[:size]
+
+
+def mixed_text(size: int) -> str:
+    pieces = ["Café naïve résumé ", "приват мир пароль ", "αβγ λόγος ", "数据安全 ", "ｓｅｃｒｅｔ ", "pass\u200bword ",
+              "e\u0301te\u0301 ", "ﬁle ① ", "plain words here "]
+    rng = random.Random(2)
+    out = []
+    n = 0
+    while n < size:
+        p = rng.choice(pieces)
+        out.append(p)
+        n += len(p.encode())
+    return "".join(out)
+
+
+def run():
+    ascii_text = ascii_prose(1 << 20)
+    mixed = mixed_text(1 << 20)
+    assert vc.normalize_for_matching(mixed) == python_rendering(mixed)
+    return [
+        compare("normalize_for_matching, 1 MB ASCII prose", lambda: vc.normalize_for_matching(ascii_text),
+                lambda: python_rendering(ascii_text), "NFKC + translate", len(ascii_text)),
+        compare("normalize_for_matching, 1 MB mixed scripts", lambda: vc.normalize_for_matching(mixed),
+                lambda: python_rendering(mixed), "NFKC + translate", len(mixed.encode())),
+    ]
