@@ -14,6 +14,7 @@
 #include "frame.h"
 #include "memory_scan_context.h"
 #include "normalize.h"
+#include "py_memory.h"
 
 namespace vardex::py {
 namespace {
@@ -25,6 +26,7 @@ constexpr Function kFunctions[] = {
     {"normalize_for_matching", {kS}, [](const Args& a) { return to_py(normalize_for_matching(a.str(0))); }},
     {"contains_evasion_characters", {kS},
      [](const Args& a) { return to_py(contains_evasion_characters(a.str(0))); }},
+    {"create_memory_snapshot", {{"entries", Kind::Object}, {"taken_at", Kind::UInt}}, &py_create_memory_snapshot},
 };
 
 // The result classes, in registration order.
@@ -33,7 +35,8 @@ struct ClassEntry {
   PyObject* (*type)();
 };
 constexpr ClassEntry kClasses[] = {
-    {nullptr, nullptr},
+    {"MemoryEntry", &type_object<MemoryEntry>},
+    {"MemorySnapshot", &type_object<MemorySnapshot>},
 };
 
 // The module constants, in registration order.

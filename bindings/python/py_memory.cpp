@@ -1,0 +1,369 @@
+#include "py_memory.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "text.h"
+
+namespace vardex::py {
+namespace {
+
+std::string type_name(PyObject* obj) {
+  PyObject* name = PyType_GetQualName(Py_TYPE(obj));
+  if (name == nullptr) {
+    PyErr_Clear();
+    return "?";
+  }
+  const char* utf8 = PyUnicode_AsUTF8AndSize(name, nullptr);
+  std::string out = utf8 != nullptr ? utf8 : "?";
+  if (utf8 == nullptr) PyErr_Clear();
+  Py_DECREF(name);
+  return out;
+}
+
+bool fail(std::string_view message) {
+  raise_value_error(message);
+  return false;
+}
+
+// Replaces the pending Python exception with ValueError("<Type>: <text>"), prefixed with
+// `context` when given.
+bool fail_with_pending(std::string_view context = {}) {
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  std::string message(context);
+  if (!message.empty()) message += ": ";
+  message += value != nullptr ? type_name(value) : "?";
+  message += ": ";
+  PyObject* text = value != nullptr ? PyObject_Str(value) : nullptr;
+  const char* utf8 = text != nullptr ? PyUnicode_AsUTF8AndSize(text, nullptr) : nullptr;
+  if (utf8 != nullptr) {
+    message += utf8;
+  } else {
+    PyErr_Clear();
+    message += "<exception str() failed>";
+  }
+  Py_XDECREF(text);
+  Py_XDECREF(type);
+  Py_XDECREF(value);
+  Py_XDECREF(traceback);
+  return fail(message);
+}
+
+// collections.abc.<name>, imported once; null with an exception set on failure.
+PyObject* abc_type(const char* name) {
+  PyObject* module = PyImport_ImportModule("collections.abc");
+  if (module == nullptr) return nullptr;
+  PyObject* type = PyObject_GetAttrString(module, name);
+  Py_DECREF(module);
+  return type;
+}
+
+// 1 when `obj` is an instance of collections.abc.<name>, 0 when not, -1 on error.
+int is_abc_instance(PyObject* obj, PyObject*& cache, const char* name) {
+  if (cache == nullptr && (cache = abc_type(name)) == nullptr) return -1;
+  return PyObject_IsInstance(obj, cache);
+}
+
+int is_mapping(PyObject* obj) {
+  static PyObject* mapping = nullptr;
+  return PyDict_Check(obj) ? 1 : is_abc_instance(obj, mapping, "Mapping");
+}
+
+int is_sequence(PyObject* obj) {
+  static PyObject* sequence = nullptr;
+  return PySequence_Check(obj) ? 1 : is_abc_instance(obj, sequence, "Sequence");
+}
+
+bool utf8_name(PyObject* key, std::string_view& out) {
+  if (!PyUnicode_Check(key)) return fail("dict keys must have type str");
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(key, &size);
+  if (data == nullptr) return fail_with_pending();
+  out = std::string_view(data, static_cast<std::size_t>(size));
+  return true;
+}
+
+bool read_text(PyObject* v, const char* field, std::string& out) {
+  if (!PyUnicode_Check(v)) {
+    return fail(std::string("invalid type for `") + field + "`: expected str, got '" + type_name(v) + "'");
+  }
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(v, &size);
+  if (data == nullptr) return fail_with_pending(std::string("invalid value for `") + field + "`");
+  out.assign(data, static_cast<std::size_t>(size));
+  return true;
+}
+
+bool read_u64(PyObject* v, const char* field, std::uint64_t& out) {
+  if (!PyIndex_Check(v)) {
+    return fail(std::string("invalid type for `") + field + "`: expected int, got '" + type_name(v) + "'");
+  }
+  PyObject* index = PyNumber_Index(v);
+  const unsigned long long n = index != nullptr ? PyLong_AsUnsignedLongLong(index) : 0;
+  Py_XDECREF(index);
+  if (index == nullptr || (n == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
+    return fail_with_pending(std::string("invalid value for `") + field + "`");
+  }
+  out = n;
+  return true;
+}
+
+// Field values of a record read by name; `set` returns false with ValueError set.
+struct FieldSink {
+  const char* const* names;  ///< the recognised names
+  int count;
+  bool (*set)(void* target, int index, PyObject* value);
+  void* target;
+
+  int index_of(std::string_view name) const {
+    for (int i = 0; i < count; ++i) {
+      if (name == names[i]) return i;
+    }
+    return -1;
+  }
+};
+
+enum class Walk { Done, Failed, NotARecord };
+
+// Dataclass form: every declared field is looked up in the instance's __dict__.
+Walk walk_dataclass(PyObject* obj, PyObject* fields, const FieldSink& sink) {
+  PyObject* dict = PyObject_GetAttrString(obj, "__dict__");
+  if (dict == nullptr) return fail_with_pending(), Walk::Failed;
+  Walk result = Walk::Done;
+  Py_ssize_t pos = 0;
+  PyObject *name, *declared;
+  while (result == Walk::Done && PyDict_Next(fields, &pos, &name, &declared)) {
+    std::string_view text;
+    if (!utf8_name(name, text)) {
+      result = Walk::Failed;
+      break;
+    }
+    PyObject* value = PyObject_GetItem(dict, name);
+    if (value == nullptr) {
+      fail_with_pending();  // "KeyError: 'x'" for a field missing from __dict__
+      result = Walk::Failed;
+      break;
+    }
+    const int i = sink.index_of(text);
+    if (i >= 0 && !sink.set(sink.target, i, value)) result = Walk::Failed;
+    Py_DECREF(value);
+  }
+  Py_DECREF(dict);
+  return result;
+}
+
+// Mapping form: keys in the mapping's own order, every key a str, values fetched only for
+// recognised keys.
+Walk walk_mapping(PyObject* obj, const FieldSink& sink) {
+  if (PyDict_Check(obj)) {
+    Py_ssize_t pos = 0;
+    PyObject *key, *value;
+    while (PyDict_Next(obj, &pos, &key, &value)) {
+      std::string_view text;
+      if (!utf8_name(key, text)) return Walk::Failed;
+      const int i = sink.index_of(text);
+      if (i < 0) continue;
+      Py_INCREF(value);  // the converter may run user code (__index__)
+      const bool ok = sink.set(sink.target, i, value);
+      Py_DECREF(value);
+      if (!ok) return Walk::Failed;
+    }
+    return Walk::Done;
+  }
+  PyObject* keys = PyObject_GetIter(obj);
+  if (keys == nullptr) return fail_with_pending(), Walk::Failed;
+  Walk result = Walk::Done;
+  while (PyObject* key = PyIter_Next(keys)) {
+    std::string_view text;
+    bool ok = utf8_name(key, text);
+    const int i = ok ? sink.index_of(text) : -1;
+    if (i >= 0) {
+      PyObject* value = PyObject_GetItem(obj, key);
+      ok = value != nullptr ? sink.set(sink.target, i, value) : fail_with_pending();
+      Py_XDECREF(value);
+    }
+    Py_DECREF(key);
+    if (!ok) {
+      result = Walk::Failed;
+      break;
+    }
+  }
+  if (result == Walk::Done && PyErr_Occurred()) {
+    fail_with_pending();
+    result = Walk::Failed;
+  }
+  Py_DECREF(keys);
+  return result;
+}
+
+// Reads `obj` as a dataclass instance or a mapping into `sink`.
+Walk walk_record(PyObject* obj, const FieldSink& sink) {
+  PyObject* fields = PyObject_GetAttrString(obj, "__dataclass_fields__");
+  if (fields == nullptr) {
+    PyErr_Clear();
+  } else {
+    const bool dataclass = PyDict_Check(fields);
+    const Walk walked = dataclass ? walk_dataclass(obj, fields, sink) : Walk::NotARecord;
+    Py_DECREF(fields);
+    if (dataclass) return walked;
+  }
+  const int mapping = is_mapping(obj);
+  if (mapping < 0) return fail_with_pending(), Walk::Failed;
+  return mapping == 1 ? walk_mapping(obj, sink) : Walk::NotARecord;
+}
+
+// ---- entries
+
+constexpr const char* kEntryNames[] = {"key", "value", "source", "timestamp"};
+
+struct EntryFields {
+  std::optional<std::string> key, value;
+  MemoryEntry entry;
+};
+
+bool set_entry_field(void* target, int index, PyObject* v) {
+  auto& f = *static_cast<EntryFields*>(target);
+  switch (index) {
+    case 0:
+      return read_text(v, "key", f.key.emplace());
+    case 1:
+      return read_text(v, "value", f.value.emplace());
+    case 2:
+      if (v == Py_None) return f.entry.source.reset(), true;
+      return read_text(v, "source", f.entry.source.emplace());
+    default:
+      if (v == Py_None) return f.entry.timestamp.reset(), true;
+      return read_u64(v, "timestamp", f.entry.timestamp.emplace());
+  }
+}
+
+// An entry in mapping or dataclass form.
+std::optional<MemoryEntry> entry_from_record(PyObject* obj, const char* expected) {
+  EntryFields f;
+  const FieldSink sink{kEntryNames, 4, &set_entry_field, &f};
+  switch (walk_record(obj, sink)) {
+    case Walk::Failed:
+      return std::nullopt;
+    case Walk::NotARecord:
+      fail(std::string("invalid type for an entry: expected ") + expected + ", got '" + type_name(obj) + "'");
+      return std::nullopt;
+    case Walk::Done:
+      break;
+  }
+  if (!f.key) return fail("missing field `key`"), std::nullopt;
+  if (!f.value) return fail("missing field `value`"), std::nullopt;
+  f.entry.key = std::move(*f.key);
+  f.entry.value = std::move(*f.value);
+  return std::move(f.entry);
+}
+
+// A sequence (walked by index) or a set of entries in mapping form.
+std::optional<std::vector<MemoryEntry>> entries_from_py(PyObject* obj) {
+  constexpr const char* kExpected = "a mapping or a dataclass instance";
+  std::vector<MemoryEntry> out;
+  const int sequence = is_sequence(obj);
+  if (sequence < 0) return fail_with_pending(), std::nullopt;
+  if (sequence == 1) {
+    const Py_ssize_t n = PySequence_Size(obj);
+    if (n < 0) return fail_with_pending(), std::nullopt;
+    out.reserve(static_cast<std::size_t>(n));
+    for (Py_ssize_t i = 0; i < n; ++i) {
+      PyObject* item = PySequence_GetItem(obj, i);
+      if (item == nullptr) return fail_with_pending(), std::nullopt;
+      auto entry = entry_from_record(item, kExpected);
+      Py_DECREF(item);
+      if (!entry) return std::nullopt;
+      out.push_back(std::move(*entry));
+    }
+    return out;
+  }
+  if (!PyAnySet_Check(obj)) {
+    fail("invalid type for `entries`: expected a sequence or a set, got '" + type_name(obj) + "'");
+    return std::nullopt;
+  }
+  PyObject* items = PyObject_GetIter(obj);
+  if (items == nullptr) return fail_with_pending(), std::nullopt;
+  bool ok = true;
+  while (PyObject* item = PyIter_Next(items)) {
+    auto entry = entry_from_record(item, kExpected);
+    Py_DECREF(item);
+    if (!entry) {
+      ok = false;
+      break;
+    }
+    out.push_back(std::move(*entry));
+  }
+  Py_DECREF(items);
+  if (ok && PyErr_Occurred()) ok = fail_with_pending();
+  if (!ok) return std::nullopt;
+  return out;
+}
+
+// ---- snapshots
+
+constexpr const char* kSnapshotNames[] = {"entries", "takenAt"};
+
+struct SnapshotFields {
+  std::optional<std::vector<MemoryEntry>> entries;
+  std::optional<std::uint64_t> taken_at;
+};
+
+bool set_snapshot_field(void* target, int index, PyObject* v) {
+  auto& f = *static_cast<SnapshotFields*>(target);
+  if (index == 0) {
+    f.entries = entries_from_py(v);
+    return f.entries.has_value();
+  }
+  return read_u64(v, "takenAt", f.taken_at.emplace());
+}
+
+}  // namespace
+
+std::string Record<MemoryEntry>::repr(const MemoryEntry& e) {
+  std::string out = "MemoryEntry(key=" + debug_quote(e.key) + ", value=" + debug_quote(e.value) +
+                    ", source=" + repr_optional_text(e.source) + ", timestamp=";
+  out += e.timestamp ? "Some(" + std::to_string(*e.timestamp) + ")" : "None";
+  out += ")";
+  return out;
+}
+
+std::string Record<MemorySnapshot>::repr(const MemorySnapshot& s) {
+  return "MemorySnapshot(entries=[" + std::to_string(s.entries.size()) + "], taken_at=" + std::to_string(s.taken_at) +
+         ")";
+}
+
+std::optional<MemoryEntry> entry_from_py(PyObject* obj) {
+  if (const MemoryEntry* entry = record_if<MemoryEntry>(obj)) return *entry;
+  return entry_from_record(obj, "a MemoryEntry, a mapping or a dataclass instance");
+}
+
+std::optional<SnapshotEntries> snapshot_entries_from_py(PyObject* obj) {
+  if (const MemorySnapshot* snapshot = record_if<MemorySnapshot>(obj)) return SnapshotEntries(&snapshot->entries);
+  SnapshotFields f;
+  const FieldSink sink{kSnapshotNames, 2, &set_snapshot_field, &f};
+  switch (walk_record(obj, sink)) {
+    case Walk::Failed:
+      return std::nullopt;
+    case Walk::NotARecord:
+      fail("invalid type for a snapshot: expected a MemorySnapshot, a mapping or a dataclass instance, got '" +
+           type_name(obj) + "'");
+      return std::nullopt;
+    case Walk::Done:
+      break;
+  }
+  if (!f.entries) return fail("missing field `entries`"), std::nullopt;
+  if (!f.taken_at) return fail("missing field `takenAt`"), std::nullopt;
+  return SnapshotEntries(std::move(*f.entries));
+}
+
+PyObject* py_create_memory_snapshot(const Args& a) {
+  auto entries = entries_from_py(a.object(0));
+  if (!entries) return nullptr;
+  return to_py(create_memory_snapshot(std::move(*entries), a.uint64(1)));
+}
+
+}  // namespace vardex::py
