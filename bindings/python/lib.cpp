@@ -27,6 +27,7 @@ constexpr Function kFunctions[] = {
     {"contains_evasion_characters", {kS},
      [](const Args& a) { return to_py(contains_evasion_characters(a.str(0))); }},
     {"create_memory_snapshot", {{"entries", Kind::Object}, {"taken_at", Kind::UInt}}, &py_create_memory_snapshot},
+    {"diff_memory_snapshots", {{"before", Kind::Object}, {"after", Kind::Object}}, &py_diff_memory_snapshots},
 };
 
 // The result classes, in registration order.
@@ -37,6 +38,9 @@ struct ClassEntry {
 constexpr ClassEntry kClasses[] = {
     {"MemoryEntry", &type_object<MemoryEntry>},
     {"MemorySnapshot", &type_object<MemorySnapshot>},
+    {"ModifiedEntry", &type_object<ModifiedEntry>},
+    {"MemoryAnomaly", &type_object<MemoryAnomaly>},
+    {"MemoryDiffResult", &type_object<MemoryDiffResult>},
 };
 
 // The module constants, in registration order.

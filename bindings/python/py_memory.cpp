@@ -336,6 +336,29 @@ std::string Record<MemorySnapshot>::repr(const MemorySnapshot& s) {
          ")";
 }
 
+std::string Record<ModifiedEntry>::repr(const ModifiedEntry& m) {
+  return "ModifiedEntry(key=" + debug_quote(m.key) + ", before=" + debug_quote(m.before) +
+         ", after=" + debug_quote(m.after) + ")";
+}
+
+std::string Record<MemoryAnomaly>::repr(const MemoryAnomaly& a) {
+  std::string out = "MemoryAnomaly(type='";
+  out.append(anomaly_type_name(a.type)).append("', severity='").append(anomaly_severity_name(a.severity));
+  out.append("', description=").append(debug_quote(a.description)).append(", entries=[");
+  for (std::size_t i = 0; i < a.entries.size(); ++i) {
+    if (i > 0) out += ", ";
+    out += debug_quote(a.entries[i]);
+  }
+  out += "])";
+  return out;
+}
+
+std::string Record<MemoryDiffResult>::repr(const MemoryDiffResult& r) {
+  return std::string("MemoryDiffResult(safe=") + repr_bool(r.safe) + ", added=[" + std::to_string(r.added.size()) +
+         "], removed=[" + std::to_string(r.removed.size()) + "], modified=[" + std::to_string(r.modified.size()) +
+         "], anomalies=[" + std::to_string(r.anomalies.size()) + "])";
+}
+
 std::optional<MemoryEntry> entry_from_py(PyObject* obj) {
   if (const MemoryEntry* entry = record_if<MemoryEntry>(obj)) return *entry;
   return entry_from_record(obj, "a MemoryEntry, a mapping or a dataclass instance");
@@ -364,6 +387,14 @@ PyObject* py_create_memory_snapshot(const Args& a) {
   auto entries = entries_from_py(a.object(0));
   if (!entries) return nullptr;
   return to_py(create_memory_snapshot(std::move(*entries), a.uint64(1)));
+}
+
+PyObject* py_diff_memory_snapshots(const Args& a) {
+  const auto before = snapshot_entries_from_py(a.object(0));
+  if (!before) return nullptr;
+  const auto after = snapshot_entries_from_py(a.object(1));
+  if (!after) return nullptr;
+  return to_py(diff_memory_snapshots(before->get(), after->get()));
 }
 
 }  // namespace vardex::py

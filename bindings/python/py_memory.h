@@ -37,6 +37,44 @@ struct Record<MemorySnapshot> {
   static std::string repr(const MemorySnapshot& s);
 };
 
+template <>
+struct Record<ModifiedEntry> {
+  static constexpr const char* name = "ModifiedEntry";
+  static constexpr Field fields[] = {
+      field<&ModifiedEntry::key>("key"),
+      field<&ModifiedEntry::before>("before"),
+      field<&ModifiedEntry::after>("after"),
+  };
+  static std::string repr(const ModifiedEntry& m);
+};
+
+template <>
+struct Record<MemoryAnomaly> {
+  static constexpr const char* name = "MemoryAnomaly";
+  static constexpr Field fields[] = {
+      {"type",
+       [](const void* r) { return to_py(anomaly_type_name(static_cast<const MemoryAnomaly*>(r)->type)); }},
+      {"severity",
+       [](const void* r) { return to_py(anomaly_severity_name(static_cast<const MemoryAnomaly*>(r)->severity)); }},
+      field<&MemoryAnomaly::description>("description"),
+      field<&MemoryAnomaly::entries>("entries"),
+  };
+  static std::string repr(const MemoryAnomaly& a);
+};
+
+template <>
+struct Record<MemoryDiffResult> {
+  static constexpr const char* name = "MemoryDiffResult";
+  static constexpr Field fields[] = {
+      field<&MemoryDiffResult::safe>("safe"),
+      field<&MemoryDiffResult::added>("added"),
+      field<&MemoryDiffResult::removed>("removed"),
+      field<&MemoryDiffResult::modified>("modified"),
+      field<&MemoryDiffResult::anomalies>("anomalies"),
+  };
+  static std::string repr(const MemoryDiffResult& r);
+};
+
 // An entry argument: a MemoryEntry instance, or a mapping or dataclass instance with the
 // keys "key", "value" and optionally "source" and "timestamp". Empty with ValueError set
 // when the object does not convert.
@@ -61,5 +99,7 @@ std::optional<SnapshotEntries> snapshot_entries_from_py(PyObject* obj);
 
 // create_memory_snapshot(entries, taken_at)
 PyObject* py_create_memory_snapshot(const Args& a);
+// diff_memory_snapshots(before, after)
+PyObject* py_diff_memory_snapshots(const Args& a);
 
 }  // namespace vardex::py
