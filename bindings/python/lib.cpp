@@ -14,6 +14,7 @@
 #include "frame.h"
 #include "memory_scan_context.h"
 #include "normalize.h"
+#include "py_chain_memory.h"
 
 namespace vardex::py {
 namespace {
@@ -25,6 +26,9 @@ constexpr Function kFunctions[] = {
     {"normalize_for_matching", {kS}, [](const Args& a) { return to_py(normalize_for_matching(a.str(0))); }},
     {"contains_evasion_characters", {kS},
      [](const Args& a) { return to_py(contains_evasion_characters(a.str(0))); }},
+    {"validate_score", {{"score", Kind::Int}}, [](const Args& a) { return ret(validate_score(a.int64(0))); }},
+    {"validate_memory_nonce", {{"nonce", Kind::Bytes}},
+     [](const Args& a) { return ret(validate_memory_nonce(a.bytes(0))); }},
 };
 
 // The result classes, in registration order.
