@@ -14,6 +14,7 @@
 #include "frame.h"
 #include "memory_scan_context.h"
 #include "normalize.h"
+#include "py_chain_memory.h"
 #include "py_memory.h"
 
 namespace vardex::py {
@@ -28,6 +29,9 @@ constexpr Function kFunctions[] = {
      [](const Args& a) { return to_py(contains_evasion_characters(a.str(0))); }},
     {"create_memory_snapshot", {{"entries", Kind::Object}, {"taken_at", Kind::UInt}}, &py_create_memory_snapshot},
     {"diff_memory_snapshots", {{"before", Kind::Object}, {"after", Kind::Object}}, &py_diff_memory_snapshots},
+    {"validate_score", {{"score", Kind::Int}}, [](const Args& a) { return ret(validate_score(a.int64(0))); }},
+    {"validate_memory_nonce", {{"nonce", Kind::Bytes}},
+     [](const Args& a) { return ret(validate_memory_nonce(a.bytes(0))); }},
 };
 
 // The result classes, in registration order.
