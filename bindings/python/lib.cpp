@@ -16,6 +16,7 @@
 #include "normalize.h"
 #include "py_chain_memory.h"
 #include "py_memory.h"
+#include "py_memory_classifier.h"
 
 namespace vardex::py {
 namespace {
@@ -29,6 +30,14 @@ constexpr Function kFunctions[] = {
      [](const Args& a) { return to_py(contains_evasion_characters(a.str(0))); }},
     {"create_memory_snapshot", {{"entries", Kind::Object}, {"taken_at", Kind::UInt}}, &py_create_memory_snapshot},
     {"diff_memory_snapshots", {{"before", Kind::Object}, {"after", Kind::Object}}, &py_diff_memory_snapshots},
+    {"classify_memory_write",
+     {{"event", Kind::Object}, {"ctx", Kind::Object}, {"patterns", Kind::OptStrList, "None"},
+      {"tool_names", Kind::OptStrList, "None"}},
+     &py_classify_memory_write},
+    {"classify_memory_read",
+     {{"event", Kind::Object}, {"ctx", Kind::Object}, {"read_tool_names", Kind::OptStrList, "None"},
+      {"patterns", Kind::OptStrList, "None"}, {"generic_read_tool_names", Kind::OptStrList, "None"}},
+     &py_classify_memory_read},
     {"validate_score", {{"score", Kind::Int}}, [](const Args& a) { return ret(validate_score(a.int64(0))); }},
     {"validate_memory_nonce", {{"nonce", Kind::Bytes}},
      [](const Args& a) { return ret(validate_memory_nonce(a.bytes(0))); }},
