@@ -10,35 +10,25 @@
 namespace vardex::py {
 namespace {
 
-std::string type_name(PyObject* obj) {
-  PyObject* name = PyType_GetQualName(Py_TYPE(obj));
-  if (name == nullptr) {
-    PyErr_Clear();
-    return "?";
-  }
-  const char* utf8 = PyUnicode_AsUTF8AndSize(name, nullptr);
-  std::string out = utf8 != nullptr ? utf8 : "?";
-  if (utf8 == nullptr) PyErr_Clear();
-  Py_DECREF(name);
-  return out;
-}
-
 bool fail(std::string_view message) {
   raise_value_error(message);
   return false;
 }
 
 // Replaces the pending Python exception with ValueError("<Type>: <text>"), prefixed with
-// `context` when given.
+// `context` when given. KeyboardInterrupt, SystemExit and the like stay pending.
 bool fail_with_pending(std::string_view context = {}) {
   PyObject *type, *value, *traceback;
   PyErr_Fetch(&type, &value, &traceback);
   PyErr_NormalizeException(&type, &value, &traceback);
+  if (value == nullptr || !PyErr_GivenExceptionMatches(value, PyExc_Exception)) {
+    PyErr_Restore(type, value, traceback);
+    return false;
+  }
   std::string message(context);
   if (!message.empty()) message += ": ";
-  message += value != nullptr ? type_name(value) : "?";
-  message += ": ";
-  PyObject* text = value != nullptr ? PyObject_Str(value) : nullptr;
+  message += qualified_type_name(value) + ": ";
+  PyObject* text = PyObject_Str(value);
   const char* utf8 = text != nullptr ? PyUnicode_AsUTF8AndSize(text, nullptr) : nullptr;
   if (utf8 != nullptr) {
     message += utf8;
@@ -48,7 +38,7 @@ bool fail_with_pending(std::string_view context = {}) {
   }
   Py_XDECREF(text);
   Py_XDECREF(type);
-  Py_XDECREF(value);
+  Py_DECREF(value);
   Py_XDECREF(traceback);
   return fail(message);
 }
@@ -89,7 +79,7 @@ bool utf8_name(PyObject* key, std::string_view& out) {
 
 bool read_text(PyObject* v, const char* field, std::string& out) {
   if (!PyUnicode_Check(v)) {
-    return fail(std::string("invalid type for `") + field + "`: expected str, got '" + type_name(v) + "'");
+    return fail(std::string("invalid type for `") + field + "`: expected str, got '" + qualified_type_name(v) + "'");
   }
   Py_ssize_t size = 0;
   const char* data = PyUnicode_AsUTF8AndSize(v, &size);
@@ -100,7 +90,7 @@ bool read_text(PyObject* v, const char* field, std::string& out) {
 
 bool read_u64(PyObject* v, const char* field, std::uint64_t& out) {
   if (!PyIndex_Check(v)) {
-    return fail(std::string("invalid type for `") + field + "`: expected int, got '" + type_name(v) + "'");
+    return fail(std::string("invalid type for `") + field + "`: expected int, got '" + qualified_type_name(v) + "'");
   }
   PyObject* index = PyNumber_Index(v);
   const unsigned long long n = index != nullptr ? PyLong_AsUnsignedLongLong(index) : 0;
@@ -127,59 +117,56 @@ struct FieldSink {
   }
 };
 
-enum class Walk { Done, Failed, NotARecord };
-
-// Dataclass form: every declared field is looked up in the instance's __dict__.
-Walk walk_dataclass(PyObject* obj, PyObject* fields, const FieldSink& sink) {
+// Dataclass form: every declared field is looked up in the instance's __dict__ (a field
+// missing there fails with "KeyError: 'x'").
+bool walk_dataclass(PyObject* obj, PyObject* fields, const FieldSink& sink) {
   PyObject* dict = PyObject_GetAttrString(obj, "__dict__");
-  if (dict == nullptr) return fail_with_pending(), Walk::Failed;
-  Walk result = Walk::Done;
+  if (dict == nullptr) return fail_with_pending();
+  bool ok = true;
   Py_ssize_t pos = 0;
   PyObject *name, *declared;
-  while (result == Walk::Done && PyDict_Next(fields, &pos, &name, &declared)) {
+  while (ok && PyDict_Next(fields, &pos, &name, &declared)) {
     std::string_view text;
-    if (!utf8_name(name, text)) {
-      result = Walk::Failed;
-      break;
-    }
-    PyObject* value = PyObject_GetItem(dict, name);
-    if (value == nullptr) {
-      fail_with_pending();  // "KeyError: 'x'" for a field missing from __dict__
-      result = Walk::Failed;
-      break;
-    }
+    PyObject* value = nullptr;
+    ok = utf8_name(name, text) && ((value = PyObject_GetItem(dict, name)) != nullptr || fail_with_pending());
+    if (!ok) break;
     const int i = sink.index_of(text);
-    if (i >= 0 && !sink.set(sink.target, i, value)) result = Walk::Failed;
+    ok = i < 0 || sink.set(sink.target, i, value);
     Py_DECREF(value);
   }
   Py_DECREF(dict);
-  return result;
+  return ok;
 }
 
 // Mapping form: keys in the mapping's own order, every key a str, values fetched only for
 // recognised keys.
-Walk walk_mapping(PyObject* obj, const FieldSink& sink) {
+bool walk_mapping(PyObject* obj, const FieldSink& sink) {
   if (PyDict_Check(obj)) {
     Py_ssize_t pos = 0;
     PyObject *key, *value;
     while (PyDict_Next(obj, &pos, &key, &value)) {
       std::string_view text;
-      if (!utf8_name(key, text)) return Walk::Failed;
+      if (!utf8_name(key, text)) return false;
       const int i = sink.index_of(text);
       if (i < 0) continue;
       Py_INCREF(value);  // the converter may run user code (__index__)
       const bool ok = sink.set(sink.target, i, value);
       Py_DECREF(value);
-      if (!ok) return Walk::Failed;
+      if (!ok) return false;
     }
-    return Walk::Done;
+    return true;
   }
   PyObject* keys = PyObject_GetIter(obj);
-  if (keys == nullptr) return fail_with_pending(), Walk::Failed;
-  Walk result = Walk::Done;
-  while (PyObject* key = PyIter_Next(keys)) {
+  if (keys == nullptr) return fail_with_pending();
+  bool ok = true;
+  while (ok) {
+    PyObject* key = PyIter_Next(keys);
+    if (key == nullptr) {
+      if (PyErr_Occurred()) ok = fail_with_pending();
+      break;
+    }
     std::string_view text;
-    bool ok = utf8_name(key, text);
+    ok = utf8_name(key, text);
     const int i = ok ? sink.index_of(text) : -1;
     if (i >= 0) {
       PyObject* value = PyObject_GetItem(obj, key);
@@ -187,33 +174,31 @@ Walk walk_mapping(PyObject* obj, const FieldSink& sink) {
       Py_XDECREF(value);
     }
     Py_DECREF(key);
-    if (!ok) {
-      result = Walk::Failed;
-      break;
-    }
-  }
-  if (result == Walk::Done && PyErr_Occurred()) {
-    fail_with_pending();
-    result = Walk::Failed;
   }
   Py_DECREF(keys);
-  return result;
+  return ok;
 }
 
-// Reads `obj` as a dataclass instance or a mapping into `sink`.
-Walk walk_record(PyObject* obj, const FieldSink& sink) {
-  PyObject* fields = PyObject_GetAttrString(obj, "__dataclass_fields__");
-  if (fields == nullptr) {
-    PyErr_Clear();
-  } else {
-    const bool dataclass = PyDict_Check(fields);
-    const Walk walked = dataclass ? walk_dataclass(obj, fields, sink) : Walk::NotARecord;
-    Py_DECREF(fields);
-    if (dataclass) return walked;
+// Reads `obj` as a dataclass instance or a mapping into `sink`; anything else fails with
+// `not_a_record` followed by the object's type name.
+bool read_record(PyObject* obj, const FieldSink& sink, std::string_view not_a_record) {
+  // A plain dict has no attributes: skip the dataclass probe and its AttributeError.
+  if (!PyDict_CheckExact(obj)) {
+    PyObject* fields = PyObject_GetAttrString(obj, "__dataclass_fields__");
+    if (fields == nullptr) {
+      PyErr_Clear();
+    } else if (PyDict_Check(fields)) {
+      const bool ok = walk_dataclass(obj, fields, sink);
+      Py_DECREF(fields);
+      return ok;
+    } else {
+      Py_DECREF(fields);
+    }
   }
   const int mapping = is_mapping(obj);
-  if (mapping < 0) return fail_with_pending(), Walk::Failed;
-  return mapping == 1 ? walk_mapping(obj, sink) : Walk::NotARecord;
+  if (mapping < 0) return fail_with_pending();
+  if (mapping == 0) return fail(std::string(not_a_record) + ", got '" + qualified_type_name(obj) + "'");
+  return walk_mapping(obj, sink);
 }
 
 // ---- entries
@@ -242,18 +227,9 @@ bool set_entry_field(void* target, int index, PyObject* v) {
 }
 
 // An entry in mapping or dataclass form.
-std::optional<MemoryEntry> entry_from_record(PyObject* obj, const char* expected) {
+std::optional<MemoryEntry> entry_from_record(PyObject* obj, std::string_view not_a_record) {
   EntryFields f;
-  const FieldSink sink{kEntryNames, 4, &set_entry_field, &f};
-  switch (walk_record(obj, sink)) {
-    case Walk::Failed:
-      return std::nullopt;
-    case Walk::NotARecord:
-      fail(std::string("invalid type for an entry: expected ") + expected + ", got '" + type_name(obj) + "'");
-      return std::nullopt;
-    case Walk::Done:
-      break;
-  }
+  if (!read_record(obj, FieldSink{kEntryNames, 4, &set_entry_field, &f}, not_a_record)) return std::nullopt;
   if (!f.key) return fail("missing field `key`"), std::nullopt;
   if (!f.value) return fail("missing field `value`"), std::nullopt;
   f.entry.key = std::move(*f.key);
@@ -263,7 +239,7 @@ std::optional<MemoryEntry> entry_from_record(PyObject* obj, const char* expected
 
 // A sequence (walked by index) or a set of entries in mapping form.
 std::optional<std::vector<MemoryEntry>> entries_from_py(PyObject* obj) {
-  constexpr const char* kExpected = "a mapping or a dataclass instance";
+  constexpr std::string_view kExpected = "invalid type for an entry: expected a mapping or a dataclass instance";
   std::vector<MemoryEntry> out;
   const int sequence = is_sequence(obj);
   if (sequence < 0) return fail_with_pending(), std::nullopt;
@@ -282,7 +258,7 @@ std::optional<std::vector<MemoryEntry>> entries_from_py(PyObject* obj) {
     return out;
   }
   if (!PyAnySet_Check(obj)) {
-    fail("invalid type for `entries`: expected a sequence or a set, got '" + type_name(obj) + "'");
+    fail("invalid type for `entries`: expected a sequence or a set, got '" + qualified_type_name(obj) + "'");
     return std::nullopt;
   }
   PyObject* items = PyObject_GetIter(obj);
@@ -361,22 +337,15 @@ std::string Record<MemoryDiffResult>::repr(const MemoryDiffResult& r) {
 
 std::optional<MemoryEntry> entry_from_py(PyObject* obj) {
   if (const MemoryEntry* entry = record_if<MemoryEntry>(obj)) return *entry;
-  return entry_from_record(obj, "a MemoryEntry, a mapping or a dataclass instance");
+  return entry_from_record(obj, "invalid type for an entry: expected a MemoryEntry, a mapping or a dataclass instance");
 }
 
 std::optional<SnapshotEntries> snapshot_entries_from_py(PyObject* obj) {
   if (const MemorySnapshot* snapshot = record_if<MemorySnapshot>(obj)) return SnapshotEntries(&snapshot->entries);
   SnapshotFields f;
-  const FieldSink sink{kSnapshotNames, 2, &set_snapshot_field, &f};
-  switch (walk_record(obj, sink)) {
-    case Walk::Failed:
-      return std::nullopt;
-    case Walk::NotARecord:
-      fail("invalid type for a snapshot: expected a MemorySnapshot, a mapping or a dataclass instance, got '" +
-           type_name(obj) + "'");
-      return std::nullopt;
-    case Walk::Done:
-      break;
+  if (!read_record(obj, FieldSink{kSnapshotNames, 2, &set_snapshot_field, &f},
+                   "invalid type for a snapshot: expected a MemorySnapshot, a mapping or a dataclass instance")) {
+    return std::nullopt;
   }
   if (!f.entries) return fail("missing field `entries`"), std::nullopt;
   if (!f.taken_at) return fail("missing field `takenAt`"), std::nullopt;

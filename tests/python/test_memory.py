@@ -195,3 +195,12 @@ def test_records_are_read_only_copies():
         with pytest.raises(TypeError, match=f"cannot create 'builtins.{cls.__name__}' instances"):
             cls()
         assert cls.__module__ == "builtins"
+
+
+def test_interrupts_pass_through_unchanged():
+    class Interrupting(FrozenMapping):
+        def __getitem__(self, key):
+            raise KeyboardInterrupt
+
+    with pytest.raises(KeyboardInterrupt):
+        vc.create_memory_snapshot([Interrupting({"key": "k", "value": "v"})], 0)
