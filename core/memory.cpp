@@ -82,10 +82,14 @@ Tables build_tables() {
   const auto patterns = required<simdjson::dom::array>(doc, "behavior_patterns");
 
   // The diff keeps the patterns a text matched as bits of a 32-bit set.
-  if (patterns.size() > 32) parse_failed("more than 32 behaviour patterns");
+  if (patterns.size() > LiteralPrefilter::kMaxExpressions) parse_failed("more than 32 behaviour patterns");
+  Regex safety = compile_one(safety_pattern, safety_flags, "safety_keywords");
+  LiteralPrefilter safety_prefilter;
+  safety_prefilter.add(0, safety_pattern);
+  safety_prefilter.build();
   std::vector<CompiledPattern> compiled;
   compiled.reserve(patterns.size());
-  Regex safety = compile_one(safety_pattern, safety_flags, "safety_keywords");
+  LiteralPrefilter prefilter;
   for (simdjson::dom::element e : patterns) {
     simdjson::dom::object p;
     if (e.get(p) != simdjson::SUCCESS) parse_failed("a behaviour pattern must be an object");
@@ -96,10 +100,14 @@ Tables build_tables() {
     const auto pattern = required<std::string_view>(p, "pattern");
     const auto flags = required<std::string_view>(p, "flags");
     const auto description = required<std::string_view>(p, "description");
+    prefilter.add(compiled.size(), pattern);
     compiled.push_back({std::string(description), compile_one(pattern, flags, type_name), severity, type});
   }
+  prefilter.build();
   return Tables{std::move(compiled),
+                std::move(prefilter),
                 std::move(safety),
+                std::move(safety_prefilter),
                 required<std::uint64_t>(thresholds, "bulk_add"),
                 required<std::uint64_t>(thresholds, "bulk_modify"),
                 required<std::uint64_t>(thresholds, "bulk_remove_safety"),
@@ -116,7 +124,10 @@ const Tables& tables() {
   return *built;
 }
 
-bool test_pattern(const Regex& regex, std::string_view text) { return regex.matches(normalize_for_matching(text)); }
+bool test_safety_keywords(const Tables& t, std::string_view text) {
+  const std::string norm = normalize_for_matching(text);
+  return t.safety_prefilter.candidates(norm) != 0 && t.safety_keywords.matches(norm);
+}
 
 }  // namespace behavior
 
@@ -124,36 +135,72 @@ namespace {
 
 constexpr std::string_view kEvasionSuffix = " (unicode evasion detected)";
 
-// Keys in first-seen order, each with the entry of its last occurrence.
+// Byte-wise equality that skips the comparison for texts sharing one buffer (the same
+// string object seen in both snapshots).
+bool same_text(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && (a.data() == b.data() || a == b);
+}
+
+// Keys in first-seen order, each with the entry of its last occurrence: an open-addressing
+// table of positions, probed by the key's hash (kept in the slot, so that most probes read
+// one cache line).
 class EntryIndex {
  public:
-  explicit EntryIndex(const std::vector<MemoryEntry>& entries) {
+  static constexpr std::uint32_t kNone = 0xFFFFFFFF;
+
+  explicit EntryIndex(std::span<const MemoryEntryView> entries) {
+    std::size_t capacity = 16;
+    while (capacity < entries.size() * 2) capacity *= 2;
+    mask_ = capacity - 1;
+    slots_.assign(capacity, Slot{0, kNone});
     order_.reserve(entries.size());
-    slots_.reserve(entries.size());
-    for (const MemoryEntry& e : entries) {
-      const auto [it, inserted] = slots_.try_emplace(e.key, order_.size());
-      if (inserted) {
+    // Slots are scattered in memory: fetch the slot of an entry a few places ahead, so that
+    // cache misses overlap.
+    constexpr std::size_t kAhead = 8;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (i + kAhead < entries.size()) prefetch(entries[i + kAhead].key.hash);
+      const MemoryEntryView& e = entries[i];
+      Slot& slot = slots_[probe(e.key)];
+      if (slot.position == kNone) {
+        slot = Slot{e.key.hash, static_cast<std::uint32_t>(order_.size())};
         order_.push_back(&e);
       } else {
-        order_[it->second] = &e;
+        order_[slot.position] = &e;
       }
     }
   }
-  const std::vector<const MemoryEntry*>& order() const noexcept { return order_; }
-  const MemoryEntry* find(std::string_view key) const {
-    const auto it = slots_.find(key);
-    return it == slots_.end() ? nullptr : order_[it->second];
-  }
+  // Fetches the slot where `hash` starts its probe.
+  void prefetch(std::size_t hash) const { __builtin_prefetch(&slots_[hash & mask_]); }
+  std::size_t size() const noexcept { return order_.size(); }
+  const MemoryEntryView& entry(std::size_t position) const noexcept { return *order_[position]; }
+  // The position of `key`, or kNone.
+  std::uint32_t find(const MemoryEntryView::HashedText& key) const { return slots_[probe(key)].position; }
 
  private:
-  std::vector<const MemoryEntry*> order_;
-  std::unordered_map<std::string_view, std::size_t> slots_;
+  struct Slot {
+    std::size_t hash;
+    std::uint32_t position;  ///< in order_, or kNone for an empty slot
+  };
+  // The index of the slot holding `key`, or of the empty slot where it would go.
+  std::size_t probe(const MemoryEntryView::HashedText& key) const {
+    for (std::size_t i = key.hash & mask_;; i = (i + 1) & mask_) {
+      const Slot& slot = slots_[i];
+      if (slot.position == kNone || (slot.hash == key.hash && same_text(order_[slot.position]->key.text, key.text))) {
+        return i;
+      }
+    }
+  }
+
+  std::size_t mask_;
+  std::vector<Slot> slots_;
+  std::vector<const MemoryEntryView*> order_;  ///< one entry per key, in first-seen order
 };
 
 // The behaviour patterns a text matches, one bit per pattern in table order.
-using PatternSet = std::uint32_t;
+using PatternSet = LiteralPrefilter::Set;
 
-// A value in matching form, searched once with every pattern.
+// What the patterns find in a value: its matching form is searched once with every pattern
+// that the literal prefilter leaves in.
 struct Scanned {
   PatternSet matched = 0;
   bool evasion = false;
@@ -163,8 +210,9 @@ Scanned scan(const behavior::Tables& t, std::string_view value) {
   const std::string norm = normalize_for_matching(value);
   Scanned out;
   out.evasion = norm != value;
+  const PatternSet candidates = t.prefilter.candidates(norm);
   for (std::size_t i = 0; i < t.patterns.size(); ++i) {
-    if (t.patterns[i].regex.matches(norm)) out.matched |= PatternSet{1} << i;
+    if ((candidates >> i & 1) && t.patterns[i].regex.matches(norm)) out.matched |= PatternSet{1} << i;
   }
   return out;
 }
@@ -219,7 +267,7 @@ std::vector<MemoryAnomaly> deduplicate_anomalies(std::vector<MemoryAnomaly> anom
   return kept;
 }
 
-MemoryDiffResult diff_memory_snapshots(const std::vector<MemoryEntry>& before, const std::vector<MemoryEntry>& after) {
+MemoryDiffResult diff_memory_snapshots(std::span<const MemoryEntryView> before, std::span<const MemoryEntryView> after) {
   const behavior::Tables& t = behavior::tables();
   const EntryIndex old_index(before);
   const EntryIndex new_index(after);
@@ -230,20 +278,27 @@ MemoryDiffResult diff_memory_snapshots(const std::vector<MemoryEntry>& before, c
   std::vector<Scanned> added_scan;
   std::vector<Scanned> modified_scan;
   std::vector<PatternSet> modified_before;
-  for (const MemoryEntry* e : new_index.order()) {
-    const MemoryEntry* old = old_index.find(e->key);
-    if (old == nullptr) {
-      r.added.push_back(*e);
-      added_scan.push_back(scan(t, e->value));
-    } else if (old->value != e->value) {
-      r.modified.push_back({e->key, old->value, e->value});
-      const Scanned now = scan(t, e->value);
+  std::vector<bool> still_present(old_index.size());
+  for (std::size_t n = 0; n < new_index.size(); ++n) {
+    if (n + 8 < new_index.size()) old_index.prefetch(new_index.entry(n + 8).key.hash);
+    const MemoryEntryView& e = new_index.entry(n);
+    const std::uint32_t o = old_index.find(e.key);
+    if (o == EntryIndex::kNone) {
+      r.added.push_back(e.to_entry());
+      added_scan.push_back(scan(t, e.value));
+      continue;
+    }
+    still_present[o] = true;
+    const MemoryEntryView& old = old_index.entry(o);
+    if (!same_text(old.value, e.value)) {
+      r.modified.push_back({std::string(e.key.text), std::string(old.value), std::string(e.value)});
+      const Scanned now = scan(t, e.value);
       modified_scan.push_back(now);
-      modified_before.push_back(now.matched != 0 ? scan(t, old->value).matched : 0);
+      modified_before.push_back(now.matched != 0 ? scan(t, old.value).matched : 0);
     }
   }
-  for (const MemoryEntry* e : old_index.order()) {
-    if (new_index.find(e->key) == nullptr) r.removed.push_back(*e);
+  for (std::size_t o = 0; o < old_index.size(); ++o) {
+    if (!still_present[o]) r.removed.push_back(old_index.entry(o).to_entry());
   }
 
   std::vector<MemoryAnomaly> anomalies;
@@ -269,7 +324,7 @@ MemoryDiffResult diff_memory_snapshots(const std::vector<MemoryEntry>& before, c
   // R3: removed guard-rail entries, recognised by their key or else their value.
   std::vector<std::string> safety_removed;
   for (const MemoryEntry& e : r.removed) {
-    if (behavior::test_pattern(t.safety_keywords, e.key) || behavior::test_pattern(t.safety_keywords, e.value)) {
+    if (behavior::test_safety_keywords(t, e.key) || behavior::test_safety_keywords(t, e.value)) {
       safety_removed.push_back(e.key);
     }
   }

@@ -3,11 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "literal_prefilter.h"
 #include "regex.h"
 
 namespace vardex {
@@ -22,6 +25,30 @@ struct MemoryEntry {
 struct MemorySnapshot {
   std::vector<MemoryEntry> entries;  ///< in the given order; duplicate keys kept
   std::uint64_t taken_at = 0;        ///< capture time, carried as given
+};
+
+// An entry whose texts are borrowed, from a MemoryEntry or from the caller's own data, for
+// the length of one call.
+struct MemoryEntryView {
+  // A text with its hash, computed when the text is set (while its bytes are in cache).
+  struct HashedText {
+    HashedText() = default;
+    HashedText(std::string_view t) : text(t), hash(std::hash<std::string_view>{}(t)) {}  // NOLINT: implicit by design
+    std::string_view text;
+    std::size_t hash = std::hash<std::string_view>{}(std::string_view());
+  };
+
+  HashedText key;
+  std::string_view value;
+  std::optional<std::string_view> source;
+  std::optional<std::uint64_t> timestamp;
+
+  MemoryEntryView() = default;
+  MemoryEntryView(const MemoryEntry& e) : key(e.key), value(e.value), source(e.source), timestamp(e.timestamp) {}
+  MemoryEntry to_entry() const {
+    return {std::string(key.text), std::string(value), source ? std::optional<std::string>(*source) : std::nullopt,
+            timestamp};
+  }
 };
 
 // A snapshot of `entries` (order kept) taken at `taken_at`. Cannot fail.
@@ -56,7 +83,9 @@ struct CompiledPattern {
 // safety-keyword pattern and the thresholds of the bulk rules (inclusive lower bounds).
 struct Tables {
   std::vector<CompiledPattern> patterns;
+  LiteralPrefilter prefilter;  ///< rules out the patterns that cannot match a text
   Regex safety_keywords;
+  LiteralPrefilter safety_prefilter;  ///< rules out the texts that the safety pattern cannot match
   std::uint64_t bulk_add;
   std::uint64_t bulk_modify;
   std::uint64_t bulk_remove_safety;
@@ -69,8 +98,9 @@ struct Tables {
 // next call.
 const Tables& tables();
 
-// Whether `regex` finds a match in the matching form of `text`; an aborted search is no match.
-bool test_pattern(const Regex& regex, std::string_view text);
+// Whether the safety-keyword pattern finds a match in the matching form of `text`; an
+// aborted search is no match.
+bool test_safety_keywords(const Tables& t, std::string_view text);
 
 }  // namespace behavior
 
@@ -99,7 +129,7 @@ struct MemoryDiffResult {
 // and reports added, removed and modified entries and the anomalies that the behaviour
 // patterns and the bulk thresholds find, deduplicated. Cannot fail; a broken pattern
 // document throws InternalFault.
-MemoryDiffResult diff_memory_snapshots(const std::vector<MemoryEntry>& before, const std::vector<MemoryEntry>& after);
+MemoryDiffResult diff_memory_snapshots(std::span<const MemoryEntryView> before, std::span<const MemoryEntryView> after);
 
 // Keeps one anomaly per identity (type and sorted list of keys): the first one, replaced in
 // place by a later one of strictly higher severity.

@@ -1,6 +1,7 @@
 #include "py_memory.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -77,15 +78,11 @@ bool utf8_name(PyObject* key, std::string_view& out) {
   return true;
 }
 
-bool read_text(PyObject* v, const char* field, std::string& out) {
+bool read_text(PyObject* v, const char* field, HeldTexts& texts, std::string_view& out) {
   if (!PyUnicode_Check(v)) {
     return fail(std::string("invalid type for `") + field + "`: expected str, got '" + qualified_type_name(v) + "'");
   }
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(v, &size);
-  if (data == nullptr) return fail_with_pending(std::string("invalid value for `") + field + "`");
-  out.assign(data, static_cast<std::size_t>(size));
-  return true;
+  return texts.view(v, out) || fail_with_pending(std::string("invalid value for `") + field + "`");
 }
 
 bool read_u64(PyObject* v, const char* field, std::uint64_t& out) {
@@ -104,14 +101,13 @@ bool read_u64(PyObject* v, const char* field, std::uint64_t& out) {
 
 // Field values of a record read by name; `set` returns false with ValueError set.
 struct FieldSink {
-  const char* const* names;  ///< the recognised names
-  int count;
+  std::span<const std::string_view> names;  ///< the recognised names
   bool (*set)(void* target, int index, PyObject* value);
   void* target;
 
   int index_of(std::string_view name) const {
-    for (int i = 0; i < count; ++i) {
-      if (name == names[i]) return i;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      if (name == names[i]) return static_cast<int>(i);
     }
     return -1;
   }
@@ -203,97 +199,90 @@ bool read_record(PyObject* obj, const FieldSink& sink, std::string_view not_a_re
 
 // ---- entries
 
-constexpr const char* kEntryNames[] = {"key", "value", "source", "timestamp"};
+constexpr std::string_view kEntryNames[] = {"key", "value", "source", "timestamp"};
 
 struct EntryFields {
-  std::optional<std::string> key, value;
-  MemoryEntry entry;
+  HeldTexts& texts;
+  bool has_key = false, has_value = false;
+  MemoryEntryView entry;
 };
 
 bool set_entry_field(void* target, int index, PyObject* v) {
   auto& f = *static_cast<EntryFields*>(target);
   switch (index) {
-    case 0:
-      return read_text(v, "key", f.key.emplace());
+    case 0: {
+      std::string_view key;
+      f.has_key = read_text(v, "key", f.texts, key);
+      f.entry.key = key;  // hashed now, while its bytes are in cache
+      return f.has_key;
+    }
     case 1:
-      return read_text(v, "value", f.value.emplace());
+      return (f.has_value = read_text(v, "value", f.texts, f.entry.value));
     case 2:
       if (v == Py_None) return f.entry.source.reset(), true;
-      return read_text(v, "source", f.entry.source.emplace());
+      return read_text(v, "source", f.texts, f.entry.source.emplace());
     default:
       if (v == Py_None) return f.entry.timestamp.reset(), true;
       return read_u64(v, "timestamp", f.entry.timestamp.emplace());
   }
 }
 
-// An entry in mapping or dataclass form.
-std::optional<MemoryEntry> entry_from_record(PyObject* obj, std::string_view not_a_record) {
-  EntryFields f;
-  if (!read_record(obj, FieldSink{kEntryNames, 4, &set_entry_field, &f}, not_a_record)) return std::nullopt;
-  if (!f.key) return fail("missing field `key`"), std::nullopt;
-  if (!f.value) return fail("missing field `value`"), std::nullopt;
-  f.entry.key = std::move(*f.key);
-  f.entry.value = std::move(*f.value);
-  return std::move(f.entry);
+// An entry in mapping or dataclass form, viewing texts held in `texts`.
+std::optional<MemoryEntryView> entry_from_record(PyObject* obj, HeldTexts& texts, std::string_view not_a_record) {
+  EntryFields f{texts, false, false, {}};
+  if (!read_record(obj, FieldSink{kEntryNames, &set_entry_field, &f}, not_a_record)) return std::nullopt;
+  if (!f.has_key) return fail("missing field `key`"), std::nullopt;
+  if (!f.has_value) return fail("missing field `value`"), std::nullopt;
+  return f.entry;
 }
 
 // A sequence (walked by index) or a set of entries in mapping form.
-std::optional<std::vector<MemoryEntry>> entries_from_py(PyObject* obj) {
+bool entries_from_py(PyObject* obj, SnapshotEntries& out) {
   constexpr std::string_view kExpected = "invalid type for an entry: expected a mapping or a dataclass instance";
-  std::vector<MemoryEntry> out;
+  const auto append = [&](PyObject* item) {
+    auto entry = entry_from_record(item, out.texts, kExpected);
+    Py_DECREF(item);
+    if (entry) out.entries.push_back(*entry);
+    return entry.has_value();
+  };
   const int sequence = is_sequence(obj);
-  if (sequence < 0) return fail_with_pending(), std::nullopt;
+  if (sequence < 0) return fail_with_pending();
   if (sequence == 1) {
     const Py_ssize_t n = PySequence_Size(obj);
-    if (n < 0) return fail_with_pending(), std::nullopt;
-    out.reserve(static_cast<std::size_t>(n));
+    if (n < 0) return fail_with_pending();
+    out.entries.reserve(static_cast<std::size_t>(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
       PyObject* item = PySequence_GetItem(obj, i);
-      if (item == nullptr) return fail_with_pending(), std::nullopt;
-      auto entry = entry_from_record(item, kExpected);
-      Py_DECREF(item);
-      if (!entry) return std::nullopt;
-      out.push_back(std::move(*entry));
+      if (item == nullptr) return fail_with_pending();
+      if (!append(item)) return false;
     }
-    return out;
+    return true;
   }
   if (!PyAnySet_Check(obj)) {
-    fail("invalid type for `entries`: expected a sequence or a set, got '" + qualified_type_name(obj) + "'");
-    return std::nullopt;
+    return fail("invalid type for `entries`: expected a sequence or a set, got '" + qualified_type_name(obj) + "'");
   }
   PyObject* items = PyObject_GetIter(obj);
-  if (items == nullptr) return fail_with_pending(), std::nullopt;
+  if (items == nullptr) return fail_with_pending();
   bool ok = true;
   while (PyObject* item = PyIter_Next(items)) {
-    auto entry = entry_from_record(item, kExpected);
-    Py_DECREF(item);
-    if (!entry) {
-      ok = false;
-      break;
-    }
-    out.push_back(std::move(*entry));
+    if (!(ok = append(item))) break;
   }
   Py_DECREF(items);
-  if (ok && PyErr_Occurred()) ok = fail_with_pending();
-  if (!ok) return std::nullopt;
-  return out;
+  return ok && (!PyErr_Occurred() || fail_with_pending());
 }
 
 // ---- snapshots
 
-constexpr const char* kSnapshotNames[] = {"entries", "takenAt"};
+constexpr std::string_view kSnapshotNames[] = {"entries", "takenAt"};
 
 struct SnapshotFields {
-  std::optional<std::vector<MemoryEntry>> entries;
+  std::optional<SnapshotEntries> entries;
   std::optional<std::uint64_t> taken_at;
 };
 
 bool set_snapshot_field(void* target, int index, PyObject* v) {
   auto& f = *static_cast<SnapshotFields*>(target);
-  if (index == 0) {
-    f.entries = entries_from_py(v);
-    return f.entries.has_value();
-  }
+  if (index == 0) return entries_from_py(v, f.entries.emplace());
   return read_u64(v, "takenAt", f.taken_at.emplace());
 }
 
@@ -335,27 +324,50 @@ std::string Record<MemoryDiffResult>::repr(const MemoryDiffResult& r) {
          "], anomalies=[" + std::to_string(r.anomalies.size()) + "])";
 }
 
+HeldTexts::~HeldTexts() {
+  for (PyObject* obj : objects_) Py_DECREF(obj);
+}
+
+bool HeldTexts::view(PyObject* text, std::string_view& out) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(text, &size);
+  if (data == nullptr) return false;
+  objects_.push_back(text);
+  Py_INCREF(text);
+  out = std::string_view(data, static_cast<std::size_t>(size));
+  return true;
+}
+
 std::optional<MemoryEntry> entry_from_py(PyObject* obj) {
   if (const MemoryEntry* entry = record_if<MemoryEntry>(obj)) return *entry;
-  return entry_from_record(obj, "invalid type for an entry: expected a MemoryEntry, a mapping or a dataclass instance");
+  HeldTexts texts;
+  const auto entry = entry_from_record(
+      obj, texts, "invalid type for an entry: expected a MemoryEntry, a mapping or a dataclass instance");
+  if (!entry) return std::nullopt;
+  return entry->to_entry();
 }
 
 std::optional<SnapshotEntries> snapshot_entries_from_py(PyObject* obj) {
-  if (const MemorySnapshot* snapshot = record_if<MemorySnapshot>(obj)) return SnapshotEntries(&snapshot->entries);
+  if (const MemorySnapshot* snapshot = record_if<MemorySnapshot>(obj)) {
+    return SnapshotEntries{{snapshot->entries.begin(), snapshot->entries.end()}, {}};
+  }
   SnapshotFields f;
-  if (!read_record(obj, FieldSink{kSnapshotNames, 2, &set_snapshot_field, &f},
+  if (!read_record(obj, FieldSink{kSnapshotNames, &set_snapshot_field, &f},
                    "invalid type for a snapshot: expected a MemorySnapshot, a mapping or a dataclass instance")) {
     return std::nullopt;
   }
   if (!f.entries) return fail("missing field `entries`"), std::nullopt;
   if (!f.taken_at) return fail("missing field `takenAt`"), std::nullopt;
-  return SnapshotEntries(std::move(*f.entries));
+  return std::move(f.entries);
 }
 
 PyObject* py_create_memory_snapshot(const Args& a) {
-  auto entries = entries_from_py(a.object(0));
-  if (!entries) return nullptr;
-  return to_py(create_memory_snapshot(std::move(*entries), a.uint64(1)));
+  SnapshotEntries views;
+  if (!entries_from_py(a.object(0), views)) return nullptr;
+  std::vector<MemoryEntry> entries;
+  entries.reserve(views.entries.size());
+  for (const MemoryEntryView& e : views.entries) entries.push_back(e.to_entry());
+  return to_py(create_memory_snapshot(std::move(entries), a.uint64(1)));
 }
 
 PyObject* py_diff_memory_snapshots(const Args& a) {
@@ -363,7 +375,7 @@ PyObject* py_diff_memory_snapshots(const Args& a) {
   if (!before) return nullptr;
   const auto after = snapshot_entries_from_py(a.object(1));
   if (!after) return nullptr;
-  return to_py(diff_memory_snapshots(before->get(), after->get()));
+  return to_py(diff_memory_snapshots(before->entries, after->entries));
 }
 
 }  // namespace vardex::py

@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "classes.h"
@@ -80,18 +81,29 @@ struct Record<MemoryDiffResult> {
 // when the object does not convert.
 std::optional<MemoryEntry> entry_from_py(PyObject* obj);
 
-// The entries of a snapshot argument: a MemorySnapshot instance (borrowed, valid while the
-// instance lives) or a mapping or dataclass instance with "entries" and "takenAt" (owned).
-class SnapshotEntries {
+// Strong references to the str objects whose UTF-8 buffers some views point into, so the
+// views stay valid whatever user code runs during a conversion.
+class HeldTexts {
  public:
-  explicit SnapshotEntries(const std::vector<MemoryEntry>* borrowed) : borrowed_(borrowed) {}
-  explicit SnapshotEntries(std::vector<MemoryEntry> owned) : owned_(std::move(owned)) {}
-  SnapshotEntries(SnapshotEntries&&) = default;
-  const std::vector<MemoryEntry>& get() const { return borrowed_ != nullptr ? *borrowed_ : owned_; }
+  HeldTexts() = default;
+  HeldTexts(HeldTexts&& other) noexcept : objects_(std::move(other.objects_)) { other.objects_.clear(); }
+  HeldTexts(const HeldTexts&) = delete;
+  HeldTexts& operator=(const HeldTexts&) = delete;
+  ~HeldTexts();
+  // The UTF-8 of the str `text`, valid while this holder lives; false with the exception set
+  // when it cannot be encoded.
+  bool view(PyObject* text, std::string_view& out);
 
  private:
-  const std::vector<MemoryEntry>* borrowed_ = nullptr;
-  std::vector<MemoryEntry> owned_;
+  std::vector<PyObject*> objects_;
+};
+
+// The entries of a snapshot argument, as views into a MemorySnapshot instance (valid while
+// the instance lives) or into the strings of a mapping or dataclass instance with "entries"
+// and "takenAt" (held here).
+struct SnapshotEntries {
+  std::vector<MemoryEntryView> entries;
+  HeldTexts texts;
 };
 
 // Empty with ValueError set when the object does not convert.

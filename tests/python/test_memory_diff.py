@@ -83,10 +83,13 @@ def test_pattern_table_order_types_and_severities():
                                       "gradual_drift_keys": 3, "bulk_insertion_behavioral_critical": 2}
 
 
+# Besides the patterns' own words: words glued to letters and digits outside ASCII (on
+# which Python's \w and the module's word characters agree), to probe word boundaries.
 WORDS = ("ignore previous system instructions rules from now on always approve allow never block check "
          "you are act as admin root DAN skip disable safety filter trust all any input no need to verify "
          "sudo access granted the owner said respond remember must default setting config : = true off "
-         "[ VERIFIED ] SAFE ( ) x note notes checks 42 _ - ' don't").split()
+         "[ VERIFIED ] SAFE ( ) x note notes checks 42 _ - ' don't éignore alwaysж ٣never "
+         "remember_ theé é[SAFE]").split()
 
 
 @settings(max_examples=300, deadline=None)
