@@ -3,6 +3,8 @@
 #include <unicode/uchar.h>
 #include <unicode/ucasemap.h>
 
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -11,12 +13,7 @@
 
 namespace vardex {
 
-bool is_ascii(std::string_view text) noexcept {
-  for (unsigned char c : text) {
-    if (c >= 0x80) return false;
-  }
-  return true;
-}
+bool is_ascii(std::string_view text) noexcept { return ascii_prefix_length(text) == text.size(); }
 
 bool is_valid_utf8(std::string_view text) noexcept {
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
@@ -54,29 +51,6 @@ bool is_valid_utf8(std::string_view text) noexcept {
     i += len;
   }
   return true;
-}
-
-char32_t next_code_point(std::string_view text, std::size_t& pos) noexcept {
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  const unsigned char c = s[pos];
-  if (c < 0x80) {
-    ++pos;
-    return c;
-  }
-  if (c < 0xE0) {
-    const char32_t cp = ((c & 0x1F) << 6) | (s[pos + 1] & 0x3F);
-    pos += 2;
-    return cp;
-  }
-  if (c < 0xF0) {
-    const char32_t cp = ((c & 0x0F) << 12) | ((s[pos + 1] & 0x3F) << 6) | (s[pos + 2] & 0x3F);
-    pos += 3;
-    return cp;
-  }
-  const char32_t cp = ((c & 0x07) << 18) | ((s[pos + 1] & 0x3F) << 12) | ((s[pos + 2] & 0x3F) << 6) |
-                      (s[pos + 3] & 0x3F);
-  pos += 4;
-  return cp;
 }
 
 void append_utf8(std::string& out, char32_t cp) {
