@@ -9,6 +9,7 @@ import dataclasses
 import enum
 import fractions
 import math
+import typing
 
 import pytest
 
@@ -255,6 +256,23 @@ def test_dataclass_fields_become_members():
     assert (row.id, row.content_cipher, row.score, row.file_path) == (3, b"\xab", 4, "notes.md")
 
 
+class FakeDataclass:
+    __dataclass_fields__ = ["data"]
+
+
+def test_class_and_init_pseudo_fields_are_skipped():
+    @dataclasses.dataclass
+    class Tagged:
+        data: list
+        kind: typing.ClassVar[str] = "cell"
+        scale: dataclasses.InitVar[int] = 1
+
+        def __post_init__(self, scale):
+            self.data = [v * scale for v in self.data]
+
+    assert vc.parse_byte_array_field(Tagged([1, 2], 3)) == b"\x03\x06"
+
+
 def missing_field_instance():
     cell = Cell([1])
     del cell.__dict__["label"]
@@ -279,6 +297,7 @@ def missing_field_instance():
         (FailingSequence("silent"), "UnprintableError: <exception str() failed>"),
         (SlottedCell([1]), "AttributeError: 'SlottedCell' object has no attribute '__dict__'"),
         (missing_field_instance(), "KeyError: 'label'"),
+        (FakeDataclass(), "unexpected type: 'list' object is not an instance of 'dict'"),
         ("\ud800", "UnicodeEncodeError: 'utf-8' codec can't encode character '\\ud800' in position 0: "
                    "surrogates not allowed"),
     ],
