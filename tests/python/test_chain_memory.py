@@ -1,5 +1,7 @@
 """Memory records on the ledger: operation arguments, query arguments and row parsing."""
 
+import inspect
+
 import coincurve
 import pytest
 from hypothesis import given
@@ -217,8 +219,6 @@ def test_memory_by_id_query():
 
 
 def test_query_signatures_show_the_optional_path():
-    import inspect
-
     assert str(inspect.signature(vc.build_get_recent_agent_memory_query)) == "(agent_pubkey_hex, file_path=None)"
     assert str(inspect.signature(vc.build_get_agent_memory_by_id_query)) == "(agent_pubkey_hex, id)"
 
