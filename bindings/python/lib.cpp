@@ -9,22 +9,58 @@
 #include <variant>
 #include <vector>
 
+#include "chain_memory_ops.h"
 #include "classes.h"
 #include "errors.h"
 #include "frame.h"
 #include "memory_scan_context.h"
 #include "normalize.h"
+#include "py_chain_memory.h"
 
 namespace vardex::py {
 namespace {
 
 constexpr Param kS{"s", Kind::Str};
+constexpr Param kAgentPubkeyHex{"agent_pubkey_hex", Kind::Str};
+constexpr Param kOptFilePath{"file_path", Kind::OptStr, "None"};
+constexpr Param kId{"id", Kind::Int};
+constexpr Param kValue{"value", Kind::Object};
 
 // The exported functions, in registration order.
 constexpr Function kFunctions[] = {
     {"normalize_for_matching", {kS}, [](const Args& a) { return to_py(normalize_for_matching(a.str(0))); }},
     {"contains_evasion_characters", {kS},
      [](const Args& a) { return to_py(contains_evasion_characters(a.str(0))); }},
+    {"build_add_agent_memory_args",
+     {kAgentPubkeyHex, {"content_cipher", Kind::ByteSeq}, {"nonce", Kind::ByteSeq}, {"score", Kind::Int},
+      {"file_path", Kind::Str}},
+     [](const Args& a) {
+       return ret(build_add_agent_memory_args(a.str(0), a.bytes(1), a.bytes(2), a.int64(3), a.str(4)));
+     }},
+    {"build_rollback_agent_memory_args", {kAgentPubkeyHex, {"to_id", Kind::Int}, {"reason", Kind::Str}},
+     [](const Args& a) { return ret(build_rollback_agent_memory_args(a.str(0), a.int64(1), a.str(2))); }},
+    {"validate_score", {{"score", Kind::Int}}, [](const Args& a) { return ret(validate_score(a.int64(0))); }},
+    {"validate_agent_pubkey_hex", {{"pubkey_hex", Kind::Str}},
+     [](const Args& a) { return ret(validate_agent_pubkey_hex(a.str(0))); }},
+    {"validate_memory_id", {kId}, [](const Args& a) { return ret(validate_memory_id(a.int64(0))); }},
+    {"validate_rollback_reason", {{"reason", Kind::Str}},
+     [](const Args& a) { return ret(validate_rollback_reason(a.str(0))); }},
+    {"validate_memory_nonce", {{"nonce", Kind::Bytes}},
+     [](const Args& a) { return ret(validate_memory_nonce(a.bytes(0))); }},
+    {"build_get_active_memory_id_query", {kAgentPubkeyHex, kOptFilePath}, &pubkey_only_query},
+    {"build_get_recent_agent_memory_query", {kAgentPubkeyHex, kOptFilePath}, &pubkey_only_query},
+    {"build_get_active_agent_memory_query", {kAgentPubkeyHex, kOptFilePath}, &pubkey_only_query},
+    {"build_get_agent_memory_history_query", {kAgentPubkeyHex, kOptFilePath}, &pubkey_only_query},
+    {"build_get_agent_memory_rollback_history_query", {kAgentPubkeyHex, kOptFilePath}, &pubkey_only_query},
+    {"build_get_agent_memory_by_id_query", {kAgentPubkeyHex, kId},
+     [](const Args& a) { return ret(build_get_agent_memory_by_id_query(a.str(0), a.int64(1))); }},
+    {"validate_file_path", {{"file_path", Kind::Str}}, [](const Args& a) { return ret(validate_file_path(a.str(0))); }},
+    {"parse_byte_array_field", {kValue}, &parse_value<parse_byte_array_field>},
+    {"parse_memory_row", {kValue}, &parse_value<parse_memory_row>},
+    {"parse_memory_rows", {kValue}, &parse_value<parse_memory_rows>},
+    {"parse_rollback_row", {kValue}, &parse_value<parse_rollback_row>},
+    {"parse_rollback_rows", {kValue}, &parse_value<parse_rollback_rows>},
+    {"parse_active_memory_id", {kValue}, &parse_value<parse_active_memory_id>},
 };
 
 // The result classes, in registration order.
@@ -33,7 +69,12 @@ struct ClassEntry {
   PyObject* (*type)();
 };
 constexpr ClassEntry kClasses[] = {
-    {nullptr, nullptr},
+    {"AddAgentMemoryArgs", &type_object<AddAgentMemoryArgs>},
+    {"RollbackAgentMemoryArgs", &type_object<RollbackAgentMemoryArgs>},
+    {"AgentPubkeyOnlyQuery", &type_object<AgentPubkeyOnlyQuery>},
+    {"MemoryByIdQuery", &type_object<MemoryByIdQuery>},
+    {"RawMemoryRow", &type_object<RawMemoryRow>},
+    {"RawRollbackRow", &type_object<RawRollbackRow>},
 };
 
 // The module constants, in registration order.
