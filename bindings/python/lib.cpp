@@ -14,6 +14,8 @@
 #include "frame.h"
 #include "memory_scan_context.h"
 #include "normalize.h"
+#include "py_crypto.h"
+#include "py_identity.h"
 
 namespace vardex::py {
 namespace {
@@ -22,9 +24,25 @@ constexpr Param kS{"s", Kind::Str};
 
 // The exported functions, in registration order.
 constexpr Function kFunctions[] = {
+    {"is_valid_private_key", {kS}, [](const Args& a) { return to_py(is_valid_private_key(a.str(0))); }},
+    {"derive_public_key", {kS}, [](const Args& a) { return ret(derive_public_key(a.str(0))); }},
+    {"generate_keypair", {}, [](const Args&) { return to_py(generate_keypair()); }},
+    {"load_agent", {{"privkey", Kind::Str}}, [](const Args& a) { return ret(load_agent(a.str(0))); }},
     {"normalize_for_matching", {kS}, [](const Args& a) { return to_py(normalize_for_matching(a.str(0))); }},
     {"contains_evasion_characters", {kS},
      [](const Args& a) { return to_py(contains_evasion_characters(a.str(0))); }},
+    {"derive_memory_key", {{"privkey_hex", Kind::Str}}, py_derive_memory_key},
+    {"encrypt_memory_content", {{"plaintext", Kind::Str}, {"key", Kind::Bytes}},
+     [](const Args& a) { return ret(encrypt_memory_content(as_bytes(a.str(0)), a.bytes(1))); }},
+    {"decrypt_memory_content", {{"ciphertext", Kind::Bytes}, {"nonce", Kind::Bytes}, {"key", Kind::Bytes}},
+     [](const Args& a) { return ret(decrypt_memory_content(a.bytes(0), a.bytes(1), a.bytes(2))); }},
+    {"encrypt_for_org",
+     {{"plaintext", Kind::Str}, {"org_pub_key_hex", Kind::Str}, {"aad", Kind::Str}, {"domain", Kind::Str, "\"raw\""}},
+     py_encrypt_for_org},
+    {"decrypt_for_org",
+     {{"payload", Kind::Bytes}, {"org_priv_key_hex", Kind::Str}, {"aad", Kind::Str}, {"domain", Kind::Str, "\"raw\""}},
+     py_decrypt_for_org},
+    {"encrypted_length", {{"plaintext_byte_length", Kind::UInt}}, py_encrypted_length},
 };
 
 // The result classes, in registration order.
@@ -33,7 +51,9 @@ struct ClassEntry {
   PyObject* (*type)();
 };
 constexpr ClassEntry kClasses[] = {
-    {nullptr, nullptr},
+    {"EncryptedMemory", &type_object<EncryptedMemory>},
+    {"KeyPair", &type_object<KeyPair>},
+    {"AgentAuth", &type_object<AgentAuth>},
 };
 
 // The module constants, in registration order.
