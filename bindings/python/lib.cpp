@@ -14,6 +14,7 @@
 #include "frame.h"
 #include "memory_scan_context.h"
 #include "normalize.h"
+#include "py_chain_memory.h"
 #include "py_crypto.h"
 #include "py_identity.h"
 
@@ -43,6 +44,9 @@ constexpr Function kFunctions[] = {
      {{"payload", Kind::Bytes}, {"org_priv_key_hex", Kind::Str}, {"aad", Kind::Str}, {"domain", Kind::Str, "\"raw\""}},
      py_decrypt_for_org},
     {"encrypted_length", {{"plaintext_byte_length", Kind::UInt}}, py_encrypted_length},
+    {"validate_score", {{"score", Kind::Int}}, [](const Args& a) { return ret(validate_score(a.int64(0))); }},
+    {"validate_memory_nonce", {{"nonce", Kind::Bytes}},
+     [](const Args& a) { return ret(validate_memory_nonce(a.bytes(0))); }},
 };
 
 // The result classes, in registration order.
