@@ -29,7 +29,7 @@ Result<EncryptedMemory> encrypt_memory_content(std::span<const std::uint8_t> pla
                                                std::span<const std::uint8_t> key) {
   if (key.size() != kAesKeySize) return VardexError::memory_crypto("encryptMemoryContent: key must be 32 bytes");
   if (plaintext.size() > kGcmMaxPlaintext) return VardexError::memory_crypto("aes-gcm encrypt: aead::Error");
-  EncryptedMemory out{Bytes(plaintext.size() + kGcmTagSize), Bytes(kMemoryNonceLen)};
+  EncryptedMemory out{Bytes(plaintext.size() + kGcmTagSize), Bytes(kGcmNonceSize)};
   random_bytes(out.nonce);
   aes256gcm_encrypt(key.first<kAesKeySize>(), std::span(out.nonce).first<kGcmNonceSize>(), {}, plaintext,
                     out.ciphertext);
@@ -39,7 +39,7 @@ Result<EncryptedMemory> encrypt_memory_content(std::span<const std::uint8_t> pla
 Result<std::string> decrypt_memory_content(std::span<const std::uint8_t> ciphertext,
                                            std::span<const std::uint8_t> nonce, std::span<const std::uint8_t> key) {
   if (key.size() != kAesKeySize) return VardexError::memory_crypto("decryptMemoryContent: key must be 32 bytes");
-  if (nonce.size() != kMemoryNonceLen) {
+  if (nonce.size() != kGcmNonceSize) {
     return VardexError::memory_crypto("decryptMemoryContent: nonce must be 12 bytes");
   }
   if (ciphertext.size() < kGcmTagSize) {

@@ -13,8 +13,6 @@
 
 namespace vardex {
 
-inline constexpr std::size_t kMemoryNonceLen = kGcmNonceSize;
-
 struct EncryptedMemory {
   Bytes ciphertext;  ///< AES-256-GCM ciphertext followed by the 16-byte tag
   Bytes nonce;       ///< the 12 random nonce bytes
