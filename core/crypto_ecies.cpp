@@ -173,10 +173,13 @@ Result<std::string> decrypt_for_org(std::span<const std::uint8_t> payload, std::
 
   std::string priv_hex = normalize_hex(org_priv_key_hex);
   const WipeOnExit wipe_priv_hex(priv_hex);
-  auto decoded = hex_decode(priv_hex);
-  if (!decoded.ok()) return VardexError::ecies("privkey hex decode: " + decoded.error().payload());
-  Bytes& priv_bytes = decoded.value();
+  // Decoded into a buffer of our own, so that even the bytes decoded before an invalid
+  // character are wiped.
+  Bytes priv_bytes(priv_hex.size() / 2);
   const WipeOnExit wipe_priv_bytes(priv_bytes);
+  if (const Status decoded = hex_decode_into(priv_hex, priv_bytes); !decoded.ok()) {
+    return VardexError::ecies("privkey hex decode: " + decoded.error().payload());
+  }
   if (priv_bytes.size() != SecretKey::size()) {
     return VardexError::ecies("invalid privkey: expected 32 bytes, got " + std::to_string(priv_bytes.size()));
   }

@@ -221,6 +221,11 @@ def test_unknown_domain_is_refused_before_the_keys(domain, shown):
     message = f"unknown ECIES domain: {shown} (expected 'toolcall' | 'verdict' | 'note' | 'policy' | 'raw')"
     raises(message, vc.encrypt_for_org, "x", "not a key", "", domain)
     raises(message, vc.decrypt_for_org, b"", "not a key", "", domain)
+    # Every argument is converted before the domain is looked at.
+    with pytest.raises(TypeError):
+        vc.encrypt_for_org(None, "not a key", "", domain)
+    with pytest.raises(TypeError):
+        vc.decrypt_for_org("", "not a key", "", domain)
 
 
 @pytest.mark.parametrize("plaintext", INVALID_UTF8)
