@@ -17,34 +17,29 @@
 namespace vardex {
 namespace {
 
-[[noreturn]] void fault(const char* what) { throw InternalFault(std::string("openssl: ") + what); }
+[[noreturn]] void fault(const std::string& what) { throw InternalFault("openssl: " + what + " failed"); }
 
 // Algorithm objects are fetched once per process and kept; fetching costs far more than
 // using them. A failed fetch throws, so the next call fetches again.
+template <class T>
+T* fetch_or_fault(T* (*fetch)(OSSL_LIB_CTX*, const char*, const char*), const char* name) {
+  T* fetched = fetch(nullptr, name, nullptr);
+  if (fetched == nullptr) fault(std::string("fetching ") + name);
+  return fetched;
+}
+
 const EVP_MD* sha256_md() {
-  static EVP_MD* md = [] {
-    EVP_MD* fetched = EVP_MD_fetch(nullptr, "SHA256", nullptr);
-    if (fetched == nullptr) fault("SHA256 unavailable");
-    return fetched;
-  }();
+  static EVP_MD* md = fetch_or_fault(&EVP_MD_fetch, "SHA256");
   return md;
 }
 
 EVP_KDF* hkdf_kdf() {
-  static EVP_KDF* kdf = [] {
-    EVP_KDF* fetched = EVP_KDF_fetch(nullptr, "HKDF", nullptr);
-    if (fetched == nullptr) fault("HKDF unavailable");
-    return fetched;
-  }();
+  static EVP_KDF* kdf = fetch_or_fault(&EVP_KDF_fetch, "HKDF");
   return kdf;
 }
 
 const EVP_CIPHER* aes256gcm_cipher() {
-  static EVP_CIPHER* cipher = [] {
-    EVP_CIPHER* fetched = EVP_CIPHER_fetch(nullptr, "AES-256-GCM", nullptr);
-    if (fetched == nullptr) fault("AES-256-GCM unavailable");
-    return fetched;
-  }();
+  static EVP_CIPHER* cipher = fetch_or_fault(&EVP_CIPHER_fetch, "AES-256-GCM");
   return cipher;
 }
 
@@ -63,11 +58,11 @@ CipherCtx gcm_context(bool encrypt, std::span<const std::uint8_t, kAesKeySize> k
   if (!ctx) throw std::bad_alloc();
   const int init = encrypt ? EVP_EncryptInit_ex2(ctx.get(), aes256gcm_cipher(), key.data(), nonce.data(), nullptr)
                            : EVP_DecryptInit_ex2(ctx.get(), aes256gcm_cipher(), key.data(), nonce.data(), nullptr);
-  if (init != 1) fault("AES-256-GCM init failed");
+  if (init != 1) fault("AES-256-GCM init");
   for (std::size_t done = 0; done < aad.size();) {
     const int n = static_cast<int>(std::min(aad.size() - done, kUpdateChunk));
     int written = 0;
-    if (EVP_CipherUpdate(ctx.get(), nullptr, &written, aad.data() + done, n) != 1) fault("AES-256-GCM aad failed");
+    if (EVP_CipherUpdate(ctx.get(), nullptr, &written, aad.data() + done, n) != 1) fault("AES-256-GCM aad");
     done += static_cast<std::size_t>(n);
   }
   return ctx;
@@ -79,7 +74,7 @@ void gcm_update(EVP_CIPHER_CTX* ctx, std::span<const std::uint8_t> in, std::uint
     const int n = static_cast<int>(std::min(in.size() - done, kUpdateChunk));
     int written = 0;
     if (EVP_CipherUpdate(ctx, out + done, &written, in.data() + done, n) != 1 || written != n) {
-      fault("AES-256-GCM update failed");
+      fault("AES-256-GCM update");
     }
     done += static_cast<std::size_t>(n);
   }
@@ -87,7 +82,7 @@ void gcm_update(EVP_CIPHER_CTX* ctx, std::span<const std::uint8_t> in, std::uint
 
 void random_fill(std::span<std::uint8_t> out, int (*draw)(unsigned char*, int)) {
   if (out.size() > static_cast<std::size_t>(INT_MAX) || draw(out.data(), static_cast<int>(out.size())) != 1) {
-    fault("secure random generator failed");
+    fault("secure random generator");
   }
 }
 
@@ -97,10 +92,14 @@ void wipe(void* data, std::size_t size) noexcept {
   if (size != 0) OPENSSL_cleanse(data, size);
 }
 
+bool operator==(const SecretString& a, const SecretString& b) noexcept {
+  return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
+}
+
 Sha256Digest sha256(std::span<const std::uint8_t> data) {
   Sha256Digest digest;
   if (EVP_Digest(data.data(), data.size(), digest.data(), nullptr, sha256_md(), nullptr) != 1) {
-    fault("SHA-256 failed");
+    fault("SHA-256");
   }
   return digest;
 }
@@ -119,7 +118,7 @@ void hkdf_sha256(std::span<const std::uint8_t> ikm, std::optional<std::span<cons
   if (salt) params[n++] = OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_SALT, octets(*salt), salt->size());
   params[n++] = OSSL_PARAM_construct_octet_string(OSSL_KDF_PARAM_INFO, octets(info), info.size());
   params[n] = OSSL_PARAM_construct_end();
-  if (EVP_KDF_derive(ctx.get(), out.data(), out.size(), params) != 1) fault("HKDF-SHA-256 failed");
+  if (EVP_KDF_derive(ctx.get(), out.data(), out.size(), params) != 1) fault("HKDF-SHA-256");
 }
 
 void aes256gcm_encrypt(std::span<const std::uint8_t, kAesKeySize> key, std::span<const std::uint8_t, kGcmNonceSize> nonce,
@@ -135,7 +134,7 @@ void aes256gcm_encrypt(std::span<const std::uint8_t, kAesKeySize> key, std::span
   int written = 0;
   if (EVP_EncryptFinal_ex(ctx.get(), none, &written) != 1 ||
       EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_GET_TAG, kGcmTagSize, sealed.data() + plaintext.size()) != 1) {
-    fault("AES-256-GCM finish failed");
+    fault("AES-256-GCM finish");
   }
 }
 
@@ -150,7 +149,7 @@ bool aes256gcm_decrypt(std::span<const std::uint8_t, kAesKeySize> key, std::span
   CipherCtx ctx = gcm_context(false, key, nonce, aad);
   gcm_update(ctx.get(), ciphertext, plaintext.data());
   if (EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_GCM_SET_TAG, kGcmTagSize, const_cast<std::uint8_t*>(tag.data())) != 1) {
-    fault("AES-256-GCM set tag failed");
+    fault("AES-256-GCM set tag");
   }
   std::uint8_t none[1];
   int written = 0;

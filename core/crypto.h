@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace vardex {
 
@@ -33,6 +34,21 @@ class Secret {
 
  private:
   std::array<std::uint8_t, N> bytes_{};
+};
+
+// A text that holds a secret (private-key hex). It wipes its bytes when destroyed; moving
+// hands the buffer over, and assignment, which would drop a buffer unwiped, is disabled.
+class SecretString : public std::string {
+ public:
+  SecretString(std::string&& text) noexcept : std::string(std::move(text)) {}  // NOLINT: adopts the buffer
+  explicit SecretString(std::string_view text) : std::string(text) {}
+  SecretString(const SecretString&) = default;
+  SecretString(SecretString&&) noexcept = default;
+  SecretString& operator=(const SecretString&) = delete;
+  ~SecretString() { wipe(data(), size()); }
+
+  // Compared in constant time for equal lengths.
+  friend bool operator==(const SecretString& a, const SecretString& b) noexcept;
 };
 
 // Wipes a local buffer (std::string, Bytes, ...) that holds secret bytes when the scope

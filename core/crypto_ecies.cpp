@@ -27,51 +27,6 @@ constexpr std::size_t kKeyOffset = 1;
 constexpr std::size_t kNonceOffset = kKeyOffset + 33;
 constexpr std::size_t kSealedOffset = kNonceOffset + kGcmNonceSize;
 
-// The index and length of the first invalid sequence in `bytes`, by the maximal-subpart
-// rule: the length counts the bytes that could start a valid sequence before the byte
-// that breaks it. A length of 0 means the input ends inside a sequence.
-struct Utf8Fault {
-  std::size_t index;
-  std::size_t length;
-};
-
-Utf8Fault first_utf8_fault(std::string_view text) {
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t n = text.size();
-  std::size_t i = 0;
-  while (i < n) {
-    const unsigned char c = s[i];
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    // Width of the sequence and the allowed range of its second byte.
-    std::size_t width = 0;
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-      width = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      width = 3;
-      if (c == 0xE0) lo = 0xA0;
-      if (c == 0xED) hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      width = 4;
-      if (c == 0xF0) lo = 0x90;
-      if (c == 0xF4) hi = 0x8F;
-    } else {
-      return {i, 1};
-    }
-    for (std::size_t k = 1; k < width; ++k) {
-      if (i + k >= n) return {i, 0};
-      const unsigned char b = s[i + k];
-      const bool ok = k == 1 ? (b >= lo && b <= hi) : (b & 0xC0) == 0x80;
-      if (!ok) return {i, k};
-    }
-    i += width;
-  }
-  throw InternalFault("first_utf8_fault: input is valid UTF-8");
-}
-
 }  // namespace
 
 std::optional<EciesDomain> ecies_domain_named(std::string_view name) noexcept {
@@ -83,10 +38,10 @@ std::optional<EciesDomain> ecies_domain_named(std::string_view name) noexcept {
 
 std::string_view domain_tag(EciesDomain domain) noexcept { return kDomains[static_cast<std::size_t>(domain)].tag; }
 
-std::string normalize_hex(std::string_view text) {
+SecretString normalize_hex(std::string_view text) {
   text = trim(text);
   if (text.starts_with("0x") || text.starts_with("0X")) text.remove_prefix(2);
-  std::string out(text);
+  SecretString out(text);
   for (char& c : out) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
@@ -171,8 +126,7 @@ Result<std::string> decrypt_for_org(std::span<const std::uint8_t> payload, std::
     return VardexError::ecies("ephemeral pubkey: malformed public key");
   }
 
-  std::string priv_hex = normalize_hex(org_priv_key_hex);
-  const WipeOnExit wipe_priv_hex(priv_hex);
+  const SecretString priv_hex = normalize_hex(org_priv_key_hex);
   // Decoded into a buffer of our own, so that even the bytes decoded before an invalid
   // character are wiped.
   Bytes priv_bytes(priv_hex.size() / 2);
@@ -201,13 +155,15 @@ Result<std::string> decrypt_for_org(std::span<const std::uint8_t> payload, std::
 }
 
 std::optional<std::string> decrypted_utf8_error(std::string_view plaintext) {
+  // simdjson's vectorised check keeps the common, valid case at memory speed.
   if (simdjson::validate_utf8(plaintext.data(), plaintext.size())) return std::nullopt;
-  const Utf8Fault fault = first_utf8_fault(plaintext);
-  if (fault.length == 0) {
-    return "decrypted bytes not utf-8: incomplete utf-8 byte sequence from index " + std::to_string(fault.index);
+  const std::optional<Utf8Fault> fault = first_utf8_fault(plaintext);
+  if (!fault) throw InternalFault("decrypted_utf8_error: the UTF-8 checks disagree");
+  if (fault->length == 0) {
+    return "decrypted bytes not utf-8: incomplete utf-8 byte sequence from index " + std::to_string(fault->index);
   }
-  return "decrypted bytes not utf-8: invalid utf-8 sequence of " + std::to_string(fault.length) +
-         " bytes from index " + std::to_string(fault.index);
+  return "decrypted bytes not utf-8: invalid utf-8 sequence of " + std::to_string(fault->length) +
+         " bytes from index " + std::to_string(fault->index);
 }
 
 }  // namespace vardex

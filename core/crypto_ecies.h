@@ -32,7 +32,8 @@ std::optional<EciesDomain> ecies_domain_named(std::string_view name) noexcept;
 std::string_view domain_tag(EciesDomain domain) noexcept;
 
 // A key text without surrounding white space and one leading "0x" or "0X", in lower case.
-std::string normalize_hex(std::string_view text);
+// Private keys pass through it, so the result wipes itself.
+SecretString normalize_hex(std::string_view text);
 
 // The x coordinate of `scalar` times `point`. Secret: scalar, the result.
 Secret<32> shared_x(const CurveContext& ctx, const SecretKey& scalar, const secp256k1_pubkey& point);

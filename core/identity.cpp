@@ -1,7 +1,5 @@
 #include "identity.h"
 
-#include <openssl/crypto.h>
-
 #include <new>
 
 #include "hex.h"
@@ -12,10 +10,6 @@ namespace {
 
 bool is_hex_digit(char c) noexcept {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-bool equal_secret(const std::string& a, const std::string& b) noexcept {
-  return a.size() == b.size() && CRYPTO_memcmp(a.data(), b.data(), a.size()) == 0;
 }
 
 }  // namespace
@@ -67,31 +61,21 @@ Result<std::string> derive_public_key(std::string_view s) {
   return hex_encode(public_key_of(ctx, key));
 }
 
-bool operator==(const KeyPair& a, const KeyPair& b) noexcept {
-  return equal_secret(a.priv_key, b.priv_key) && a.pub_key == b.pub_key;
-}
-
-bool operator==(const AgentAuth& a, const AgentAuth& b) noexcept {
-  return equal_secret(a.privkey, b.privkey) && a.pubkey == b.pubkey;
-}
-
 KeyPair generate_keypair() {
   const CurveContext ctx;
   const SecretKey key = generate_secret_key(ctx);
-  return KeyPair(hex_encode(key.span()), hex_encode(public_key_of(ctx, key)));
+  return KeyPair{hex_encode(key.span()), hex_encode(public_key_of(ctx, key))};
 }
 
 Result<AgentAuth> load_agent(std::string_view privkey) {
   std::string_view text = trim(privkey);
   while (text.starts_with("0x")) text.remove_prefix(2);
-  // Stays secret: wiped on every path unless it moves into the result.
-  std::string normalized(text);
-  const WipeOnExit wipe_normalized(normalized);
+  SecretString normalized(text);
   for (char& c : normalized) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
   VARDEX_ASSIGN_OR_RETURN(std::string pubkey, derive_public_key(normalized));
-  return AgentAuth(std::move(normalized), std::move(pubkey));
+  return AgentAuth{std::move(normalized), std::move(pubkey)};
 }
 
 }  // namespace vardex

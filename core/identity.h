@@ -50,34 +50,21 @@ CompressedPublicKey public_key_of(const CurveContext& ctx, const SecretKey& key)
 // Errors: as parse_private_key. Secret: s.
 Result<std::string> derive_public_key(std::string_view s);
 
-// A generated key pair. The private key is wiped when the record is released.
+// A generated key pair.
 struct KeyPair {
-  std::string priv_key;  ///< 64 lower-case hex digits; secret
-  std::string pub_key;   ///< public-key hex
+  SecretString priv_key;  ///< 64 lower-case hex digits
+  std::string pub_key;    ///< public-key hex
 
-  KeyPair(std::string priv, std::string pub) : priv_key(std::move(priv)), pub_key(std::move(pub)) {}
-  KeyPair(const KeyPair&) = default;
-  KeyPair(KeyPair&&) noexcept = default;
-  KeyPair& operator=(const KeyPair&) = delete;
-  ~KeyPair() { wipe(priv_key.data(), priv_key.size()); }
+  bool operator==(const KeyPair&) const = default;
 };
 
-// An agent identity loaded from a private key. The private key is wiped when the record
-// is released.
+// An agent identity loaded from a private key.
 struct AgentAuth {
-  std::string privkey;  ///< normalised private key, 64 lower-case hex digits; secret
-  std::string pubkey;   ///< public-key hex
+  SecretString privkey;  ///< the normalised private key, 64 lower-case hex digits
+  std::string pubkey;    ///< public-key hex
 
-  AgentAuth(std::string priv, std::string pub) : privkey(std::move(priv)), pubkey(std::move(pub)) {}
-  AgentAuth(const AgentAuth&) = default;
-  AgentAuth(AgentAuth&&) noexcept = default;
-  AgentAuth& operator=(const AgentAuth&) = delete;
-  ~AgentAuth() { wipe(privkey.data(), privkey.size()); }
+  bool operator==(const AgentAuth&) const = default;
 };
-
-// Equal when both keys are equal; the private keys are compared in constant time.
-bool operator==(const KeyPair& a, const KeyPair& b) noexcept;
-bool operator==(const AgentAuth& a, const AgentAuth& b) noexcept;
 
 // Returns a fresh key pair from the secure generator. Cannot fail.
 KeyPair generate_keypair();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,17 @@ bool is_ascii(std::string_view text) noexcept;
 
 // Whether `text` is well-formed UTF-8 (no surrogates, no overlongs).
 bool is_valid_utf8(std::string_view text) noexcept;
+
+// The first ill-formed sequence in a byte string: where it starts, and how many bytes it
+// spans by the maximal-subpart rule (the bytes that could begin a valid sequence before
+// the byte that breaks it), or 0 when the input ends inside the sequence.
+struct Utf8Fault {
+  std::size_t index;
+  std::size_t length;
+};
+
+// The first ill-formed sequence of `text`, or nullopt for well-formed UTF-8.
+std::optional<Utf8Fault> first_utf8_fault(std::string_view text) noexcept;
 
 // Decodes the code point at `pos` of valid UTF-8 and advances `pos` past it.
 char32_t next_code_point(std::string_view text, std::size_t& pos) noexcept;
