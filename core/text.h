@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,17 @@ bool is_ascii(std::string_view text) noexcept;
 
 // Whether `text` is well-formed UTF-8 (no surrogates, no overlongs).
 bool is_valid_utf8(std::string_view text) noexcept;
+
+// The first ill-formed sequence in a byte string: where it starts, and how many bytes it
+// spans by the maximal-subpart rule (the bytes that could begin a valid sequence before
+// the byte that breaks it), or 0 when the input ends inside the sequence.
+struct Utf8Fault {
+  std::size_t index;
+  std::size_t length;
+};
+
+// The first ill-formed sequence of `text`, or nullopt for well-formed UTF-8.
+std::optional<Utf8Fault> first_utf8_fault(std::string_view text) noexcept;
 
 // Appends `cp` (a Unicode scalar value) as UTF-8.
 void append_utf8(std::string& out, char32_t cp);

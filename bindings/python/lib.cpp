@@ -16,6 +16,8 @@
 #include "memory_scan_context.h"
 #include "normalize.h"
 #include "py_chain_memory.h"
+#include "py_crypto.h"
+#include "py_identity.h"
 
 namespace vardex::py {
 namespace {
@@ -28,9 +30,25 @@ constexpr Param kValue{"value", Kind::Object};
 
 // The exported functions, in registration order.
 constexpr Function kFunctions[] = {
+    {"is_valid_private_key", {kS}, [](const Args& a) { return to_py(is_valid_private_key(a.str(0))); }},
+    {"derive_public_key", {kS}, [](const Args& a) { return ret(derive_public_key(a.str(0))); }},
+    {"generate_keypair", {}, [](const Args&) { return to_py(generate_keypair()); }},
+    {"load_agent", {{"privkey", Kind::Str}}, [](const Args& a) { return ret(load_agent(a.str(0))); }},
     {"normalize_for_matching", {kS}, [](const Args& a) { return to_py(normalize_for_matching(a.str(0))); }},
     {"contains_evasion_characters", {kS},
      [](const Args& a) { return to_py(contains_evasion_characters(a.str(0))); }},
+    {"derive_memory_key", {{"privkey_hex", Kind::Str}}, py_derive_memory_key},
+    {"encrypt_memory_content", {{"plaintext", Kind::Str}, {"key", Kind::Bytes}},
+     [](const Args& a) { return ret(encrypt_memory_content(as_bytes(a.str(0)), a.bytes(1))); }},
+    {"decrypt_memory_content", {{"ciphertext", Kind::Bytes}, {"nonce", Kind::Bytes}, {"key", Kind::Bytes}},
+     [](const Args& a) { return ret(decrypt_memory_content(a.bytes(0), a.bytes(1), a.bytes(2))); }},
+    {"encrypt_for_org",
+     {{"plaintext", Kind::Str}, {"org_pub_key_hex", Kind::Str}, {"aad", Kind::Str}, {"domain", Kind::Str, "\"raw\""}},
+     py_encrypt_for_org},
+    {"decrypt_for_org",
+     {{"payload", Kind::Bytes}, {"org_priv_key_hex", Kind::Str}, {"aad", Kind::Str}, {"domain", Kind::Str, "\"raw\""}},
+     py_decrypt_for_org},
+    {"encrypted_length", {{"plaintext_byte_length", Kind::UInt}}, py_encrypted_length},
     {"build_add_agent_memory_args",
      {kAgentPubkeyHex, {"content_cipher", Kind::ByteSeq}, {"nonce", Kind::ByteSeq}, {"score", Kind::Int},
       {"file_path", Kind::Str}},
@@ -69,12 +87,15 @@ struct ClassEntry {
   PyObject* (*type)();
 };
 constexpr ClassEntry kClasses[] = {
+    {"EncryptedMemory", &type_object<EncryptedMemory>},
     {"AddAgentMemoryArgs", &type_object<AddAgentMemoryArgs>},
     {"RollbackAgentMemoryArgs", &type_object<RollbackAgentMemoryArgs>},
     {"AgentPubkeyOnlyQuery", &type_object<AgentPubkeyOnlyQuery>},
     {"MemoryByIdQuery", &type_object<MemoryByIdQuery>},
     {"RawMemoryRow", &type_object<RawMemoryRow>},
     {"RawRollbackRow", &type_object<RawRollbackRow>},
+    {"KeyPair", &type_object<KeyPair>},
+    {"AgentAuth", &type_object<AgentAuth>},
 };
 
 // The module constants, in registration order.
