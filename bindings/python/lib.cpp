@@ -9,11 +9,13 @@
 #include <variant>
 #include <vector>
 
+#include "chain_encrypted_toolcall.h"
 #include "classes.h"
 #include "errors.h"
 #include "frame.h"
 #include "memory_scan_context.h"
 #include "normalize.h"
+#include "py_chain.h"
 
 namespace vardex::py {
 namespace {
@@ -25,6 +27,8 @@ constexpr Function kFunctions[] = {
     {"normalize_for_matching", {kS}, [](const Args& a) { return to_py(normalize_for_matching(a.str(0))); }},
     {"contains_evasion_characters", {kS},
      [](const Args& a) { return to_py(contains_evasion_characters(a.str(0))); }},
+    {"normalize_action_for_hash", {{"action", Kind::Str}},
+     [](const Args& a) { return to_py(normalize_action_for_hash(a.str(0))); }},
 };
 
 // The result classes, in registration order.

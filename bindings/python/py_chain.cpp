@@ -1,0 +1,5 @@
+#include "py_chain.h"
+
+namespace vardex::py {
+
+}  // namespace vardex::py
