@@ -24,9 +24,22 @@ constexpr Param kS{"s", Kind::Str};
 
 // The exported functions, in registration order.
 constexpr Function kFunctions[] = {
+    {"sign_log_tool_call",
+     {{"tool_call_id", Kind::Str}, {"action", Kind::Str}, {"context", Kind::Str}, {"tool_name", Kind::Str},
+      {"tool_args_json", Kind::Str}, {"privkey", Kind::Str}, {"blockchain_rid", Kind::Str}},
+     sign_log_tool_call},
+    {"sign_judge_action",
+     {{"judgment_id", Kind::Str}, {"action", Kind::Str}, {"context", Kind::Str}, {"extra", Kind::Str},
+      {"privkey", Kind::Str}, {"blockchain_rid", Kind::Str}},
+     sign_judge_action},
+    {"verify_signature", {{"body", Kind::Bytes}, {"signature_hex", Kind::Str}, {"pubkey_hex", Kind::Str}},
+     [](const Args& a) { return ret(verify_signature(a.bytes(0), a.str(1), a.str(2))); }},
     {"normalize_for_matching", {kS}, [](const Args& a) { return to_py(normalize_for_matching(a.str(0))); }},
     {"contains_evasion_characters", {kS},
      [](const Args& a) { return to_py(contains_evasion_characters(a.str(0))); }},
+    {"verify_judge_response_signature",
+     {{"body", Kind::Bytes}, {"signature_hex", Kind::OptStr}, {"pubkey_hex", Kind::Str}},
+     [](const Args& a) { return to_py(verify_judge_response_signature(a.bytes(0), a.opt_str(1), a.str(2))); }},
     {"normalize_action_for_hash", {{"action", Kind::Str}},
      [](const Args& a) { return to_py(normalize_action_for_hash(a.str(0))); }},
 };
@@ -37,7 +50,7 @@ struct ClassEntry {
   PyObject* (*type)();
 };
 constexpr ClassEntry kClasses[] = {
-    {nullptr, nullptr},
+    {"JudgeSignatureCheck", type_object<JudgeSignatureCheck>},
 };
 
 // The module constants, in registration order.
