@@ -16,6 +16,9 @@
 #include "memory_scan_context.h"
 #include "normalize.h"
 #include "py_chain.h"
+#include "py_chain_memory.h"
+#include "py_crypto.h"
+#include "py_identity.h"
 
 namespace vardex::py {
 namespace {
@@ -24,6 +27,10 @@ constexpr Param kS{"s", Kind::Str};
 
 // The exported functions, in registration order.
 constexpr Function kFunctions[] = {
+    {"is_valid_private_key", {kS}, [](const Args& a) { return to_py(is_valid_private_key(a.str(0))); }},
+    {"derive_public_key", {kS}, [](const Args& a) { return ret(derive_public_key(a.str(0))); }},
+    {"generate_keypair", {}, [](const Args&) { return to_py(generate_keypair()); }},
+    {"load_agent", {{"privkey", Kind::Str}}, [](const Args& a) { return ret(load_agent(a.str(0))); }},
     {"sign_log_tool_call",
      {{"tool_call_id", Kind::Str}, {"action", Kind::Str}, {"context", Kind::Str}, {"tool_name", Kind::Str},
       {"tool_args_json", Kind::Str}, {"privkey", Kind::Str}, {"blockchain_rid", Kind::Str}},
@@ -37,9 +44,24 @@ constexpr Function kFunctions[] = {
     {"normalize_for_matching", {kS}, [](const Args& a) { return to_py(normalize_for_matching(a.str(0))); }},
     {"contains_evasion_characters", {kS},
      [](const Args& a) { return to_py(contains_evasion_characters(a.str(0))); }},
+    {"derive_memory_key", {{"privkey_hex", Kind::Str}}, py_derive_memory_key},
+    {"encrypt_memory_content", {{"plaintext", Kind::Str}, {"key", Kind::Bytes}},
+     [](const Args& a) { return ret(encrypt_memory_content(as_bytes(a.str(0)), a.bytes(1))); }},
+    {"decrypt_memory_content", {{"ciphertext", Kind::Bytes}, {"nonce", Kind::Bytes}, {"key", Kind::Bytes}},
+     [](const Args& a) { return ret(decrypt_memory_content(a.bytes(0), a.bytes(1), a.bytes(2))); }},
+    {"encrypt_for_org",
+     {{"plaintext", Kind::Str}, {"org_pub_key_hex", Kind::Str}, {"aad", Kind::Str}, {"domain", Kind::Str, "\"raw\""}},
+     py_encrypt_for_org},
+    {"decrypt_for_org",
+     {{"payload", Kind::Bytes}, {"org_priv_key_hex", Kind::Str}, {"aad", Kind::Str}, {"domain", Kind::Str, "\"raw\""}},
+     py_decrypt_for_org},
+    {"encrypted_length", {{"plaintext_byte_length", Kind::UInt}}, py_encrypted_length},
     {"verify_judge_response_signature",
      {{"body", Kind::Bytes}, {"signature_hex", Kind::OptStr}, {"pubkey_hex", Kind::Str}},
      [](const Args& a) { return to_py(verify_judge_response_signature(a.bytes(0), a.opt_str(1), a.str(2))); }},
+    {"validate_score", {{"score", Kind::Int}}, [](const Args& a) { return ret(validate_score(a.int64(0))); }},
+    {"validate_memory_nonce", {{"nonce", Kind::Bytes}},
+     [](const Args& a) { return ret(validate_memory_nonce(a.bytes(0))); }},
     {"normalize_action_for_hash", {{"action", Kind::Str}},
      [](const Args& a) { return to_py(normalize_action_for_hash(a.str(0))); }},
 };
@@ -50,7 +72,10 @@ struct ClassEntry {
   PyObject* (*type)();
 };
 constexpr ClassEntry kClasses[] = {
-    {"JudgeSignatureCheck", type_object<JudgeSignatureCheck>},
+    {"EncryptedMemory", &type_object<EncryptedMemory>},
+    {"JudgeSignatureCheck", &type_object<JudgeSignatureCheck>},
+    {"KeyPair", &type_object<KeyPair>},
+    {"AgentAuth", &type_object<AgentAuth>},
 };
 
 // The module constants, in registration order.
