@@ -34,11 +34,11 @@ constexpr Function kFunctions[] = {
     {"sign_log_tool_call",
      {{"tool_call_id", Kind::Str}, {"action", Kind::Str}, {"context", Kind::Str}, {"tool_name", Kind::Str},
       {"tool_args_json", Kind::Str}, {"privkey", Kind::Str}, {"blockchain_rid", Kind::Str}},
-     sign_log_tool_call},
+     py_sign_log_tool_call},
     {"sign_judge_action",
      {{"judgment_id", Kind::Str}, {"action", Kind::Str}, {"context", Kind::Str}, {"extra", Kind::Str},
       {"privkey", Kind::Str}, {"blockchain_rid", Kind::Str}},
-     sign_judge_action},
+     py_sign_judge_action},
     {"verify_signature", {{"body", Kind::Bytes}, {"signature_hex", Kind::Str}, {"pubkey_hex", Kind::Str}},
      [](const Args& a) { return ret(verify_signature(a.bytes(0), a.str(1), a.str(2))); }},
     {"normalize_for_matching", {kS}, [](const Args& a) { return to_py(normalize_for_matching(a.str(0))); }},
@@ -64,6 +64,21 @@ constexpr Function kFunctions[] = {
      [](const Args& a) { return ret(validate_memory_nonce(a.bytes(0))); }},
     {"normalize_action_for_hash", {{"action", Kind::Str}},
      [](const Args& a) { return to_py(normalize_action_for_hash(a.str(0))); }},
+    {"compute_action_hash", {{"action", Kind::Str}}, py_compute_action_hash},
+    {"compute_claim_hash",
+     {{"tool_name", Kind::Str}, {"action", Kind::Str}, {"context", Kind::Str}, {"tool_args_json", Kind::Str}},
+     [](const Args& a) { return to_py(compute_claim_hash(a.str(0), a.str(1), a.str(2), a.str(3))); }},
+    {"build_encrypted_toolcall_args",
+     {{"tool_call_id", Kind::Str}, {"action", Kind::Str}, {"context", Kind::Str}, {"tool_name", Kind::Str},
+      {"tool_args_json", Kind::Str}, {"org_encryption_pub_key_hex", Kind::Str}},
+     [](const Args& a) {
+       return ret(build_encrypted_toolcall_args(a.str(0), a.str(1), a.str(2), a.str(3), a.str(4), a.str(5)));
+     }},
+    {"sign_encrypted_tool_call",
+     {{"tool_call_id", Kind::Str}, {"action", Kind::Str}, {"context", Kind::Str}, {"tool_name", Kind::Str},
+      {"tool_args_json", Kind::Str}, {"org_encryption_pub_key_hex", Kind::Str}, {"privkey_hex", Kind::Str},
+      {"blockchain_rid_hex", Kind::Str}},
+     py_sign_encrypted_tool_call},
 };
 
 // The result classes, in registration order.
@@ -74,6 +89,8 @@ struct ClassEntry {
 constexpr ClassEntry kClasses[] = {
     {"EncryptedMemory", &type_object<EncryptedMemory>},
     {"JudgeSignatureCheck", &type_object<JudgeSignatureCheck>},
+    {"ToolCallPlaintext", &type_object<ToolCallPlaintext>},
+    {"EncryptedToolCallArgs", &type_object<EncryptedToolCallArgs>},
     {"KeyPair", &type_object<KeyPair>},
     {"AgentAuth", &type_object<AgentAuth>},
 };
