@@ -18,16 +18,11 @@ constexpr std::array<std::string_view, 5> kIdentifierKeys = {"session_id", "task
 
 constexpr std::size_t kFingerprintChars = 16;
 
-std::string_view strip_prefixes(std::string_view text, std::string_view prefix) noexcept {
-  while (text.starts_with(prefix)) text.remove_prefix(prefix.size());
-  return text;
-}
-
 // The first label of every envelope: the organisation key text trimmed, without its "0x"
 // and then "0X" prefixes, lower-cased and cut to 16 characters. For a well-formed key these
 // are the first 16 digits of the compressed public key.
 std::string fingerprint(std::string_view org_key) {
-  const std::string lower = to_lower(strip_prefixes(strip_prefixes(trim(org_key), "0x"), "0X"));
+  const std::string lower = to_lower(strip_leading(strip_leading(trim(org_key), "0x"), "0X"));
   std::size_t end = 0;
   for (std::size_t n = 0; n < kFingerprintChars && end < lower.size(); ++n) next_code_point(lower, end);
   return lower.substr(0, end);

@@ -7,6 +7,7 @@
 #include <span>
 
 #include "hex.h"
+#include "json.h"
 
 namespace vardex {
 namespace {
@@ -182,14 +183,8 @@ Sha256Digest leaf_hash(const ChainValue& value) {
 }  // namespace
 
 ChainValue ChainValue::dictionary(Entries entries) {
-  std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-  Entries unique;
-  unique.reserve(entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (i + 1 < entries.size() && entries[i + 1].first == entries[i].first) continue;
-    unique.push_back(std::move(entries[i]));
-  }
-  return ChainValue(std::move(unique));
+  json::sort_keys_last_wins(entries);
+  return ChainValue(std::move(entries));
 }
 
 Bytes encode_chain_value(const ChainValue& value) {

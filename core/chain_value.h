@@ -39,8 +39,7 @@ class ChainValue {
   const Content& content() const noexcept { return v_; }
 
  private:
-  template <class T>
-  explicit ChainValue(T&& content) : v_(std::forward<T>(content)) {}
+  explicit ChainValue(Content content) : v_(std::move(content)) {}
   Content v_;
 };
 

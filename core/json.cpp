@@ -160,16 +160,8 @@ class Reader {
       VARDEX_ASSIGN_OR_RETURN(Value value, read(item, depth + 1));
       members.emplace_back(std::move(owned_key), std::move(value));
     }
-    // Sort by key keeping input order among equal keys, then keep the last of each run.
-    std::stable_sort(members.begin(), members.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    Object unique;
-    unique.reserve(members.size());
-    for (std::size_t i = 0; i < members.size(); ++i) {
-      if (i + 1 < members.size() && members[i + 1].first == members[i].first) continue;
-      unique.push_back(std::move(members[i]));
-    }
-    return Value(std::move(unique));
+    sort_keys_last_wins(members);
+    return Value(std::move(members));
   }
 };
 

@@ -2,6 +2,7 @@
 // array, object with unique keys in ascending byte order), its reader and its compact writer.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -51,6 +52,20 @@ class Value {
  private:
   std::variant<std::monostate, bool, Number, std::string, Array, Object> v_;
 };
+
+// Sorts key-value pairs by key bytes; of pairs with the same key only the last one given
+// stays. Serves every keyed value model (objects here, chain dictionaries).
+template <class T>
+void sort_keys_last_wins(std::vector<std::pair<std::string, T>>& members) {
+  std::stable_sort(members.begin(), members.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    if (i + 1 < members.size() && members[i + 1].first == members[i].first) continue;
+    if (kept != i) members[kept] = std::move(members[i]);
+    ++kept;
+  }
+  members.erase(members.begin() + static_cast<std::ptrdiff_t>(kept), members.end());
+}
 
 // Inserts or replaces `key` in a sorted object, keeping the order.
 void set_member(Object& object, std::string key, Value value);
