@@ -1,7 +1,7 @@
 """Chain value encoding, Merkle hash and transaction layout, compared with the independent
 rendering of chain_oracle. Kinds and shapes that no exported function produces (null,
 integers, dictionaries, big integers, empty arrays) are reached through the
-chain_value_probe program built beside the module."""
+chain_value_probe program that the build makes beside the module."""
 
 import hashlib
 import json
@@ -19,10 +19,20 @@ KEY = "c9afa9d845ba75166b5c215767b1d6934e50c3db36e89b127b8a622b120f6721"
 RID = "0f" * 32
 
 
+def probe_path() -> pathlib.Path | None:
+    """The probe beside the module (development build), else the newest one in a build
+    folder of this checkout (an installed wheel's build)."""
+    beside = pathlib.Path(vc.__file__).parent / "chain_value_probe"
+    if beside.exists():
+        return beside
+    built = list((pathlib.Path(__file__).resolve().parents[2] / "build").glob("*/chain_value_probe"))
+    return max(built, key=lambda p: p.stat().st_mtime) if built else None
+
+
 @pytest.fixture(scope="module")
 def probe():
-    path = pathlib.Path(vc.__file__).parent / "chain_value_probe"
-    if not path.exists():
+    path = probe_path()
+    if path is None:
         pytest.skip("chain_value_probe is not built")
 
     def run(requests: list) -> list[str]:
