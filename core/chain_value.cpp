@@ -12,7 +12,8 @@
 namespace vardex {
 namespace {
 
-// Context tags 0 to 6, in the order of ChainValue::Content, and the inner DER tags.
+// The context tag of a kind is kOuterTag plus its index in ChainValue::Content; then the
+// tags of the inner DER elements.
 constexpr std::uint8_t kOuterTag = 0xA0;
 constexpr std::uint8_t kTagNull = 0x05;
 constexpr std::uint8_t kTagOctetString = 0x04;
@@ -71,7 +72,8 @@ std::span<const std::uint8_t> text_bytes(const std::string& text) noexcept {
 }
 
 // Encoding in two passes: the size of every element is known before it is written, so the
-// output is allocated once.
+// output is allocated once. Each level measures its children again, so the work grows with
+// the nesting depth, which is four in a transaction.
 struct Encoder {
   // The content size of the inner DER element of `value`.
   static std::size_t content_size(const ChainValue& value) {
