@@ -104,6 +104,11 @@ std::string_view trim(std::string_view text) noexcept {
   return text.substr(begin, end - begin);
 }
 
+std::string_view strip_leading(std::string_view text, std::string_view prefix) noexcept {
+  while (!prefix.empty() && text.starts_with(prefix)) text.remove_prefix(prefix.size());
+  return text;
+}
+
 std::string to_lower(std::string_view text) {
   if (is_ascii(text)) {
     std::string out(text);

@@ -40,6 +40,9 @@ std::size_t utf16_length(std::string_view text) noexcept;
 // `text` without leading and trailing Unicode white space.
 std::string_view trim(std::string_view text) noexcept;
 
+// `text` without every leading occurrence of `prefix` ("0x0x12" -> "12" for "0x").
+std::string_view strip_leading(std::string_view text, std::string_view prefix) noexcept;
+
 // Full Unicode lower-case mapping with the root locale.
 std::string to_lower(std::string_view text);
 

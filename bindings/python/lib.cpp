@@ -9,12 +9,14 @@
 #include <variant>
 #include <vector>
 
+#include "chain_encrypted_toolcall.h"
 #include "chain_memory_ops.h"
 #include "classes.h"
 #include "errors.h"
 #include "frame.h"
 #include "memory_scan_context.h"
 #include "normalize.h"
+#include "py_chain.h"
 #include "py_chain_memory.h"
 #include "py_crypto.h"
 #include "py_identity.h"
@@ -34,6 +36,16 @@ constexpr Function kFunctions[] = {
     {"derive_public_key", {kS}, [](const Args& a) { return ret(derive_public_key(a.str(0))); }},
     {"generate_keypair", {}, [](const Args&) { return to_py(generate_keypair()); }},
     {"load_agent", {{"privkey", Kind::Str}}, [](const Args& a) { return ret(load_agent(a.str(0))); }},
+    {"sign_log_tool_call",
+     {{"tool_call_id", Kind::Str}, {"action", Kind::Str}, {"context", Kind::Str}, {"tool_name", Kind::Str},
+      {"tool_args_json", Kind::Str}, {"privkey", Kind::Str}, {"blockchain_rid", Kind::Str}},
+     py_sign_log_tool_call},
+    {"sign_judge_action",
+     {{"judgment_id", Kind::Str}, {"action", Kind::Str}, {"context", Kind::Str}, {"extra", Kind::Str},
+      {"privkey", Kind::Str}, {"blockchain_rid", Kind::Str}},
+     py_sign_judge_action},
+    {"verify_signature", {{"body", Kind::Bytes}, {"signature_hex", Kind::Str}, {"pubkey_hex", Kind::Str}},
+     [](const Args& a) { return ret(verify_signature(a.bytes(0), a.str(1), a.str(2))); }},
     {"normalize_for_matching", {kS}, [](const Args& a) { return to_py(normalize_for_matching(a.str(0))); }},
     {"contains_evasion_characters", {kS},
      [](const Args& a) { return to_py(contains_evasion_characters(a.str(0))); }},
@@ -49,6 +61,9 @@ constexpr Function kFunctions[] = {
      {{"payload", Kind::Bytes}, {"org_priv_key_hex", Kind::Str}, {"aad", Kind::Str}, {"domain", Kind::Str, "\"raw\""}},
      py_decrypt_for_org},
     {"encrypted_length", {{"plaintext_byte_length", Kind::UInt}}, py_encrypted_length},
+    {"verify_judge_response_signature",
+     {{"body", Kind::Bytes}, {"signature_hex", Kind::OptStr}, {"pubkey_hex", Kind::Str}},
+     [](const Args& a) { return to_py(verify_judge_response_signature(a.bytes(0), a.opt_str(1), a.str(2))); }},
     {"build_add_agent_memory_args",
      {kAgentPubkeyHex, {"content_cipher", Kind::ByteSeq}, {"nonce", Kind::ByteSeq}, {"score", Kind::Int},
       {"file_path", Kind::Str}},
@@ -79,6 +94,23 @@ constexpr Function kFunctions[] = {
     {"parse_rollback_row", {kValue}, &parse_value<parse_rollback_row>},
     {"parse_rollback_rows", {kValue}, &parse_value<parse_rollback_rows>},
     {"parse_active_memory_id", {kValue}, &parse_value<parse_active_memory_id>},
+    {"normalize_action_for_hash", {{"action", Kind::Str}},
+     [](const Args& a) { return to_py(normalize_action_for_hash(a.str(0))); }},
+    {"compute_action_hash", {{"action", Kind::Str}}, py_compute_action_hash},
+    {"compute_claim_hash",
+     {{"tool_name", Kind::Str}, {"action", Kind::Str}, {"context", Kind::Str}, {"tool_args_json", Kind::Str}},
+     [](const Args& a) { return to_py(compute_claim_hash(a.str(0), a.str(1), a.str(2), a.str(3))); }},
+    {"build_encrypted_toolcall_args",
+     {{"tool_call_id", Kind::Str}, {"action", Kind::Str}, {"context", Kind::Str}, {"tool_name", Kind::Str},
+      {"tool_args_json", Kind::Str}, {"org_encryption_pub_key_hex", Kind::Str}},
+     [](const Args& a) {
+       return ret(build_encrypted_toolcall_args(a.str(0), a.str(1), a.str(2), a.str(3), a.str(4), a.str(5)));
+     }},
+    {"sign_encrypted_tool_call",
+     {{"tool_call_id", Kind::Str}, {"action", Kind::Str}, {"context", Kind::Str}, {"tool_name", Kind::Str},
+      {"tool_args_json", Kind::Str}, {"org_encryption_pub_key_hex", Kind::Str}, {"privkey_hex", Kind::Str},
+      {"blockchain_rid_hex", Kind::Str}},
+     py_sign_encrypted_tool_call},
 };
 
 // The result classes, in registration order.
@@ -88,12 +120,15 @@ struct ClassEntry {
 };
 constexpr ClassEntry kClasses[] = {
     {"EncryptedMemory", &type_object<EncryptedMemory>},
+    {"JudgeSignatureCheck", &type_object<JudgeSignatureCheck>},
     {"AddAgentMemoryArgs", &type_object<AddAgentMemoryArgs>},
     {"RollbackAgentMemoryArgs", &type_object<RollbackAgentMemoryArgs>},
     {"AgentPubkeyOnlyQuery", &type_object<AgentPubkeyOnlyQuery>},
     {"MemoryByIdQuery", &type_object<MemoryByIdQuery>},
     {"RawMemoryRow", &type_object<RawMemoryRow>},
     {"RawRollbackRow", &type_object<RawRollbackRow>},
+    {"ToolCallPlaintext", &type_object<ToolCallPlaintext>},
+    {"EncryptedToolCallArgs", &type_object<EncryptedToolCallArgs>},
     {"KeyPair", &type_object<KeyPair>},
     {"AgentAuth", &type_object<AgentAuth>},
 };
