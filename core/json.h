@@ -1,7 +1,9 @@
-// The core's JSON value: null, boolean, number kept as its exact decimal text, string,
-// array, and object with unique keys in ascending byte order.
+// The core's JSON value (null, boolean, number kept as its exact decimal text, string,
+// array, object with unique keys in ascending byte order), its reader and its compact writer.
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -9,6 +11,8 @@
 #include <utility>
 #include <variant>
 #include <vector>
+
+#include "error.h"
 
 namespace vardex::json {
 
@@ -49,7 +53,41 @@ class Value {
   std::variant<std::monostate, bool, Number, std::string, Array, Object> v_;
 };
 
+// Sorts key-value pairs by key bytes; of pairs with the same key only the last one given
+// stays. Serves every keyed value model (objects here, chain dictionaries).
+template <class T>
+void sort_keys_last_wins(std::vector<std::pair<std::string, T>>& members) {
+  std::stable_sort(members.begin(), members.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::size_t kept = 0;
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    if (i + 1 < members.size() && members[i + 1].first == members[i].first) continue;
+    if (kept != i) members[kept] = std::move(members[i]);
+    ++kept;
+  }
+  members.erase(members.begin() + static_cast<std::ptrdiff_t>(kept), members.end());
+}
+
 // Inserts or replaces `key` in a sorted object, keeping the order.
 void set_member(Object& object, std::string key, Value value);
+
+// The deepest nesting of arrays and objects that `parse` accepts.
+inline constexpr std::size_t kMaxDepth = 127;
+
+// Reads `text` as exactly one standard JSON value: white space between tokens is only
+// space, tab, line feed and carriage return; nothing may follow the value; arrays and
+// objects nest at most kMaxDepth levels; strings must be valid UTF-8 without raw control
+// characters or lone surrogate escapes; numbers follow the JSON grammar and keep their
+// written text; a repeated object key keeps its last value. Returns the value or a short
+// description of the first fault.
+Result<Value, std::string> parse(std::string_view text);
+
+// Appends the compact JSON of `value` to `out`: no white space, members in key order,
+// numbers as their text (the integer -0 as 0), strings as by write_string.
+void write_compact(const Value& value, std::string& out);
+std::string to_compact(const Value& value);
+
+// Appends `text` (valid UTF-8) as a JSON string: only " and \ are escaped besides the
+// characters below 0x20 (\b \t \n \f \r, else \u00xx); everything else is written as is.
+void write_string(std::string_view text, std::string& out);
 
 }  // namespace vardex::json

@@ -30,6 +30,29 @@ struct Tables {
     std::uint32_t from_start, from_end, to_start;
   };
   std::vector<Shift> fullwidth_ranges;
+
+  // What the table does with a character, by the lookups above in their order: kKeep,
+  // kRemove, or the replacement character.
+  static constexpr char32_t kKeep = 0xFFFFFFFF;
+  static constexpr char32_t kRemove = 0xFFFFFFFE;
+  char32_t action(char32_t c) const;
+  bool ascii_untouched = true;  ///< no ASCII character is removed or replaced
+
+  // The walk's plan for each character of the Basic Multilingual Plane, so that NFKC and
+  // the table run in one pass with one array read per character:
+  //  kPass     the character starts a normalisation segment and comes out unchanged;
+  //  kContext  NFKC may join it with the characters before it (a combining mark, say):
+  //            its segment goes through ICU;
+  //  otherwise the character starts a segment and its final UTF-8 (NFKC, then the table)
+  //            is `pool.substr(plan >> 8, plan & 0xFF)`.
+  static constexpr std::uint32_t kPass = 0xFFFFFFFF;
+  static constexpr std::uint32_t kContext = 0xFFFFFFFE;
+  std::vector<std::uint32_t> bmp_plan;
+  std::string pool;
+  // kPass as one bit per character: 8 KiB that stay in the first-level cache.
+  std::vector<std::uint64_t> bmp_pass;
+  bool passes(char32_t c) const noexcept { return (bmp_pass[c >> 6] >> (c & 63)) & 1; }
+  void precompute();
 };
 
 [[noreturn]] void fault(std::string_view what) {
@@ -130,6 +153,7 @@ Tables build_tables() {
     t.fullwidth_ranges.push_back({codepoint_of(member(entry, "from_start")), codepoint_of(member(entry, "from_end")),
                                   codepoint_of(member(entry, "to_start"))});
   }
+  t.precompute();
   return t;
 }
 
@@ -160,42 +184,133 @@ std::string to_nfkc(std::string_view text) {
   return out;
 }
 
+char32_t Tables::action(char32_t c) const {
+  if (invisible.contains(c)) return kRemove;
+  for (const auto& [start, end] : invisible_ranges) {
+    if (start <= c && c <= end) return kRemove;
+  }
+  if (const auto it = confusables.find(c); it != confusables.end()) return it->second;
+  for (const auto& r : fullwidth_ranges) {
+    if (r.from_start <= c && c <= r.from_end) {
+      const std::uint64_t shifted = std::uint64_t{c} - r.from_start + r.to_start;
+      if (shifted <= 0xFFFFFFFFu && is_scalar(static_cast<std::uint32_t>(shifted))) return static_cast<char32_t>(shifted);
+      return kKeep;
+    }
+  }
+  return kKeep;
+}
+
+// The table applied to the characters of `text` (already in NFKC).
 std::string apply_tables(const Tables& t, std::string_view text) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t pos = 0; pos < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[pos]);
-    if (byte < 0x80) {  // no table entry is ASCII
-      out.push_back(static_cast<char>(byte));
-      ++pos;
-      continue;
-    }
     const char32_t c = next_code_point(text, pos);
-    if (t.invisible.contains(c)) continue;
-    bool removed = false;
-    for (const auto& [start, end] : t.invisible_ranges) {
-      if (start <= c && c <= end) {
-        removed = true;
-        break;
-      }
+    const char32_t a = t.action(c);
+    if (a == Tables::kKeep) {
+      append_utf8(out, c);
+    } else if (a != Tables::kRemove) {
+      append_utf8(out, a);
     }
-    if (removed) continue;
-    if (const auto it = t.confusables.find(c); it != t.confusables.end()) {
-      append_utf8(out, it->second);
+  }
+  return out;
+}
+
+void Tables::precompute() {
+  for (char32_t c = 0; c < 0x80; ++c) ascii_untouched = ascii_untouched && action(c) == kKeep;
+  bmp_plan.assign(0x10000, kContext);
+  bmp_pass.assign(0x10000 / 64, 0);
+  const icu::Normalizer2& n = nfkc();
+  for (char32_t c = 0; c < 0x10000; ++c) {
+    if ((c >= 0xD800 && c <= 0xDFFF) || !n.hasBoundaryBefore(static_cast<UChar32>(c))) continue;
+    std::string own;
+    append_utf8(own, c);
+    const std::string final_form = apply_tables(*this, to_nfkc(own));
+    if (final_form == own) {
+      bmp_plan[c] = kPass;
+      bmp_pass[c >> 6] |= std::uint64_t{1} << (c & 63);
+    } else {
+      bmp_plan[c] = static_cast<std::uint32_t>(pool.size() << 8 | final_form.size());
+      pool += final_form;
+    }
+  }
+}
+
+// Whether `c` starts a normalisation segment: nothing before it can join with it.
+bool has_boundary_before(const Tables& t, char32_t c) {
+  if (c < 0x10000) return t.bmp_plan[c] != Tables::kContext;
+  return nfkc().hasBoundaryBefore(static_cast<UChar32>(c));
+}
+
+enum class Step { Pass, Replace, Context };
+
+// What the walk does with `c`, whose UTF-8 is `own`; a replacement is set in `replacement`
+// (pointing into the pool, or into `scratch` for a supplementary character).
+inline Step plan_step(const Tables& t, char32_t c, std::string_view own, std::string_view& replacement,
+                      std::string& scratch) {
+  if (c < 0x10000) {
+    if (t.passes(c)) return Step::Pass;
+    const std::uint32_t plan = t.bmp_plan[c];
+    if (plan == Tables::kContext) return Step::Context;
+    replacement = std::string_view(t.pool).substr(plan >> 8, plan & 0xFF);
+    return Step::Replace;
+  }
+  if (!nfkc().hasBoundaryBefore(static_cast<UChar32>(c))) return Step::Context;
+  scratch = apply_tables(t, to_nfkc(own));
+  if (scratch == own) return Step::Pass;
+  replacement = scratch;
+  return Step::Replace;
+}
+
+// NFKC and the table in one walk. Characters that start a segment are passed or replaced by
+// their planned form; at a character that depends on its context, the output goes back to
+// the start of its segment and the whole segment, up to the next boundary, goes through ICU.
+std::string matching_form(const Tables& t, std::string_view text) {
+  const std::size_t n = text.size();
+  std::string out;
+  out.reserve(n);
+  std::size_t run = 0;     // input [run, pos) holds passed characters not yet copied
+  std::size_t seg_in = 0;  // input offset of the last segment start
+  // Output length before that segment; kept only while the segment start lies before `run`
+  // (a replaced character), otherwise it is out.size() + (seg_in - run).
+  std::size_t seg_out = 0;
+  std::size_t pos = 0;
+  std::string scratch;
+  while (pos < n) {
+    if (t.ascii_untouched && static_cast<unsigned char>(text[pos]) < 0x80) {
+      pos += ascii_prefix_length(text.substr(pos));
+      seg_in = pos - 1;
       continue;
     }
-    char32_t mapped = c;
-    for (const auto& r : t.fullwidth_ranges) {
-      if (r.from_start <= c && c <= r.from_end) {
-        const std::uint64_t shifted = std::uint64_t{c} - r.from_start + r.to_start;
-        if (shifted <= 0xFFFFFFFFu && is_scalar(static_cast<std::uint32_t>(shifted))) {
-          mapped = static_cast<char32_t>(shifted);
-        }
-        break;
-      }
+    const std::size_t start = pos;
+    const char32_t c = next_code_point(text, pos);
+    std::string_view replacement;
+    const Step step = plan_step(t, c, text.substr(start, pos - start), replacement, scratch);
+    if (step == Step::Pass) {
+      seg_in = start;
+      continue;
     }
-    append_utf8(out, mapped);
+    if (seg_in >= run) seg_out = out.size() + (seg_in - run);
+    out.append(text, run, start - run);
+    if (step == Step::Replace) {
+      seg_in = start;
+      seg_out = out.size();
+      out += replacement;
+      run = pos;
+      continue;
+    }
+    std::size_t end = pos;
+    while (end < n) {
+      std::size_t next = end;
+      if (has_boundary_before(t, next_code_point(text, next))) break;
+      end = next;
+    }
+    out.resize(seg_out);
+    out += apply_tables(t, to_nfkc(text.substr(seg_in, end - seg_in)));
+    run = pos = seg_in = end;
+    seg_out = out.size();
   }
+  out.append(text, run, n - run);
   return out;
 }
 
@@ -203,9 +318,9 @@ std::string apply_tables(const Tables& t, std::string_view text) {
 
 std::string normalize_for_matching(std::string_view text) {
   const Tables& t = tables();
-  // ASCII is already NFKC and holds no table character.
-  if (is_ascii(text)) return std::string(text);
-  return apply_tables(t, to_nfkc(text));
+  // ASCII is already NFKC; with no ASCII entry in the table it comes back unchanged.
+  if (t.ascii_untouched && is_ascii(text)) return std::string(text);
+  return matching_form(t, text);
 }
 
 bool contains_evasion_characters(std::string_view text) { return normalize_for_matching(text) != text; }

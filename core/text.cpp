@@ -3,6 +3,8 @@
 #include <unicode/uchar.h>
 #include <unicode/ucasemap.h>
 
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -11,14 +13,11 @@
 
 namespace vardex {
 
-bool is_ascii(std::string_view text) noexcept {
-  for (unsigned char c : text) {
-    if (c >= 0x80) return false;
-  }
-  return true;
-}
+bool is_ascii(std::string_view text) noexcept { return ascii_prefix_length(text) == text.size(); }
 
-bool is_valid_utf8(std::string_view text) noexcept {
+bool is_valid_utf8(std::string_view text) noexcept { return !first_utf8_fault(text).has_value(); }
+
+std::optional<Utf8Fault> first_utf8_fault(std::string_view text) noexcept {
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   const std::size_t n = text.size();
   std::size_t i = 0;
@@ -28,55 +27,31 @@ bool is_valid_utf8(std::string_view text) noexcept {
       ++i;
       continue;
     }
-    std::size_t len;
-    char32_t cp;
+    // The width of the sequence and the range of its second byte, which excludes
+    // overlong forms, surrogates and code points above U+10FFFF.
+    std::size_t width = 0;
+    unsigned char lo = 0x80, hi = 0xBF;
     if (c >= 0xC2 && c <= 0xDF) {
-      len = 2;
-      cp = c & 0x1F;
+      width = 2;
     } else if (c >= 0xE0 && c <= 0xEF) {
-      len = 3;
-      cp = c & 0x0F;
+      width = 3;
+      if (c == 0xE0) lo = 0xA0;
+      if (c == 0xED) hi = 0x9F;
     } else if (c >= 0xF0 && c <= 0xF4) {
-      len = 4;
-      cp = c & 0x07;
+      width = 4;
+      if (c == 0xF0) lo = 0x90;
+      if (c == 0xF4) hi = 0x8F;
     } else {
-      return false;
+      return Utf8Fault{i, 1};
     }
-    if (n - i < len) return false;
-    for (std::size_t k = 1; k < len; ++k) {
-      if ((s[i + k] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (s[i + k] & 0x3F);
+    for (std::size_t k = 1; k < width; ++k) {
+      if (i + k >= n) return Utf8Fault{i, 0};
+      const unsigned char b = s[i + k];
+      if (k == 1 ? (b < lo || b > hi) : (b & 0xC0) != 0x80) return Utf8Fault{i, k};
     }
-    if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
-        (cp >= 0xD800 && cp <= 0xDFFF)) {
-      return false;
-    }
-    i += len;
+    i += width;
   }
-  return true;
-}
-
-char32_t next_code_point(std::string_view text, std::size_t& pos) noexcept {
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-  const unsigned char c = s[pos];
-  if (c < 0x80) {
-    ++pos;
-    return c;
-  }
-  if (c < 0xE0) {
-    const char32_t cp = ((c & 0x1F) << 6) | (s[pos + 1] & 0x3F);
-    pos += 2;
-    return cp;
-  }
-  if (c < 0xF0) {
-    const char32_t cp = ((c & 0x0F) << 12) | ((s[pos + 1] & 0x3F) << 6) | (s[pos + 2] & 0x3F);
-    pos += 3;
-    return cp;
-  }
-  const char32_t cp = ((c & 0x07) << 18) | ((s[pos + 1] & 0x3F) << 12) | ((s[pos + 2] & 0x3F) << 6) |
-                      (s[pos + 3] & 0x3F);
-  pos += 4;
-  return cp;
+  return std::nullopt;
 }
 
 void append_utf8(std::string& out, char32_t cp) {
@@ -127,6 +102,11 @@ std::string_view trim(std::string_view text) noexcept {
     end = start;
   }
   return text.substr(begin, end - begin);
+}
+
+std::string_view strip_leading(std::string_view text, std::string_view prefix) noexcept {
+  while (!prefix.empty() && text.starts_with(prefix)) text.remove_prefix(prefix.size());
+  return text;
 }
 
 std::string to_lower(std::string_view text) {

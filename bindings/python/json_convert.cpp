@@ -44,10 +44,10 @@ std::string type_qualname(PyTypeObject* type) {
   return utf8_or(name.get(), "?");
 }
 
-// collections.abc.<name>, imported once.
-PyObject* abc_class(const char* name, PyObject*& cache) {
+// <module>.<name>, imported once; null with an exception set on failure.
+PyObject* imported(const char* module_name, const char* name, PyObject*& cache) {
   if (cache == nullptr) {
-    Ref module(PyImport_ImportModule("collections.abc"));
+    Ref module(PyImport_ImportModule(module_name));
     if (module) cache = PyObject_GetAttrString(module.get(), name);
   }
   return cache;
@@ -55,12 +55,17 @@ PyObject* abc_class(const char* name, PyObject*& cache) {
 
 PyObject* sequence_abc() {
   static PyObject* cache = nullptr;
-  return abc_class("Sequence", cache);
+  return imported("collections.abc", "Sequence", cache);
 }
 
 PyObject* mapping_abc() {
   static PyObject* cache = nullptr;
-  return abc_class("Mapping", cache);
+  return imported("collections.abc", "Mapping", cache);
+}
+
+PyObject* dataclass_fields() {
+  static PyObject* cache = nullptr;
+  return imported("dataclasses", "fields", cache);
 }
 
 std::string decimal(unsigned __int128 magnitude, bool negative) {
@@ -150,6 +155,7 @@ class Converter {
   bool from_tuple(PyObject* obj, json::Value& out, std::size_t depth);
   bool from_dict(PyObject* obj, json::Value& out, std::size_t depth);
   bool from_mapping(PyObject* obj, json::Value& out, std::size_t depth);
+  bool members_of(PyObject* keys, PyObject* source, json::Value& out, std::size_t depth);
   bool from_set(PyObject* obj, json::Value& out, std::size_t depth);
   bool from_sequence(PyObject* obj, json::Value& out, std::size_t depth);
   bool from_dataclass(PyObject* obj, PyObject* fields, json::Value& out, std::size_t depth);
@@ -339,13 +345,18 @@ bool Converter::from_mapping(PyObject* obj, json::Value& out, std::size_t depth)
   if (!enter(depth)) return false;
   Ref keys(PyMapping_Keys(obj));
   if (!keys) return fail_python();
-  const Py_ssize_t n = PyList_Size(keys.get());
+  return members_of(keys.get(), obj, out, depth);
+}
+
+// The members named by the list `keys`, in that order, each value looked up in `source`.
+bool Converter::members_of(PyObject* keys, PyObject* source, json::Value& out, std::size_t depth) {
+  const Py_ssize_t n = PyList_Size(keys);
   json::Object members;
   members.reserve(static_cast<std::size_t>(n));
   for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* key = PyList_GetItem(keys.get(), i);
+    PyObject* key = PyList_GetItem(keys, i);
     if (!PyUnicode_Check(key)) return fail("dict keys must have type str");
-    Ref value(PyObject_GetItem(obj, key));
+    Ref value(PyObject_GetItem(source, key));
     if (!value) return fail_python();
     if (!member(members, key, value.get(), depth)) return false;
   }
@@ -384,6 +395,8 @@ bool Converter::from_sequence(PyObject* obj, json::Value& out, std::size_t depth
 }
 
 // The declared fields, in declaration order, each read from the instance's __dict__.
+// ClassVar and InitVar pseudo-fields are listed in __dataclass_fields__ but are never
+// instance attributes: they are skipped, as dataclasses.fields() skips them.
 bool Converter::from_dataclass(PyObject* obj, PyObject* fields, json::Value& out, std::size_t depth) {
   if (!enter(depth)) return false;
   if (!PyDict_Check(fields)) {
@@ -391,21 +404,18 @@ bool Converter::from_dataclass(PyObject* obj, PyObject* fields, json::Value& out
   }
   Ref instance_dict(PyObject_GetAttrString(obj, "__dict__"));
   if (!instance_dict) return fail_python();
-  Ref names(PyDict_Keys(fields));
-  if (!names) return fail_python();
-  const Py_ssize_t n = PyList_Size(names.get());
-  json::Object members;
-  members.reserve(static_cast<std::size_t>(n));
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* name = PyList_GetItem(names.get(), i);
-    if (!PyUnicode_Check(name)) return fail("dict keys must have type str");
-    Ref value(PyObject_GetItem(instance_dict.get(), name));
-    if (!value) return fail_python();
-    if (!member(members, name, value.get(), depth)) return false;
+  PyObject* fields_of = dataclass_fields();
+  Ref declared(fields_of == nullptr ? nullptr : PyObject_CallFunctionObjArgs(fields_of, obj, nullptr));
+  Ref iterator(declared ? PyObject_GetIter(declared.get()) : nullptr);
+  Ref names(PyList_New(0));
+  if (!iterator || !names) return fail_python();
+  while (PyObject* field = PyIter_Next(iterator.get())) {
+    Ref hold(field);
+    Ref name(PyObject_GetAttrString(field, "name"));
+    if (!name || PyList_Append(names.get(), name.get()) < 0) return fail_python();
   }
-  sort_members(members);
-  out = std::move(members);
-  return true;
+  if (PyErr_Occurred()) return fail_python();
+  return members_of(names.get(), instance_dict.get(), out, depth);
 }
 
 }  // namespace

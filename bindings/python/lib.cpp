@@ -9,12 +9,17 @@
 #include <variant>
 #include <vector>
 
+#include "chain_encrypted_toolcall.h"
+#include "chain_memory_ops.h"
 #include "classes.h"
 #include "errors.h"
 #include "frame.h"
 #include "memory_scan_context.h"
 #include "normalize.h"
+#include "py_chain.h"
 #include "py_chain_memory.h"
+#include "py_crypto.h"
+#include "py_identity.h"
 #include "py_memory.h"
 #include "py_memory_classifier.h"
 
@@ -22,14 +27,37 @@ namespace vardex::py {
 namespace {
 
 constexpr Param kS{"s", Kind::Str};
+constexpr Param kAgentPubkeyHex{"agent_pubkey_hex", Kind::Str};
+constexpr Param kOptFilePath{"file_path", Kind::OptStr, "None"};
+constexpr Param kId{"id", Kind::Int};
+constexpr Param kValue{"value", Kind::Object};
 
 // The exported functions, in registration order.
 constexpr Function kFunctions[] = {
+    {"is_valid_private_key", {kS}, [](const Args& a) { return to_py(is_valid_private_key(a.str(0))); }},
+    {"derive_public_key", {kS}, [](const Args& a) { return ret(derive_public_key(a.str(0))); }},
+    {"generate_keypair", {}, [](const Args&) { return to_py(generate_keypair()); }},
+    {"load_agent", {{"privkey", Kind::Str}}, [](const Args& a) { return ret(load_agent(a.str(0))); }},
+    {"sign_log_tool_call",
+     {{"tool_call_id", Kind::Str}, {"action", Kind::Str}, {"context", Kind::Str}, {"tool_name", Kind::Str},
+      {"tool_args_json", Kind::Str}, {"privkey", Kind::Str}, {"blockchain_rid", Kind::Str}},
+     py_sign_log_tool_call},
+    {"sign_judge_action",
+     {{"judgment_id", Kind::Str}, {"action", Kind::Str}, {"context", Kind::Str}, {"extra", Kind::Str},
+      {"privkey", Kind::Str}, {"blockchain_rid", Kind::Str}},
+     py_sign_judge_action},
+    {"verify_signature", {{"body", Kind::Bytes}, {"signature_hex", Kind::Str}, {"pubkey_hex", Kind::Str}},
+     [](const Args& a) { return ret(verify_signature(a.bytes(0), a.str(1), a.str(2))); }},
     {"normalize_for_matching", {kS}, [](const Args& a) { return to_py(normalize_for_matching(a.str(0))); }},
     {"contains_evasion_characters", {kS},
      [](const Args& a) { return to_py(contains_evasion_characters(a.str(0))); }},
     {"create_memory_snapshot", {{"entries", Kind::Object}, {"taken_at", Kind::UInt}}, &py_create_memory_snapshot},
     {"diff_memory_snapshots", {{"before", Kind::Object}, {"after", Kind::Object}}, &py_diff_memory_snapshots},
+    {"derive_memory_key", {{"privkey_hex", Kind::Str}}, py_derive_memory_key},
+    {"encrypt_memory_content", {{"plaintext", Kind::Str}, {"key", Kind::Bytes}},
+     [](const Args& a) { return ret(encrypt_memory_content(as_bytes(a.str(0)), a.bytes(1))); }},
+    {"decrypt_memory_content", {{"ciphertext", Kind::Bytes}, {"nonce", Kind::Bytes}, {"key", Kind::Bytes}},
+     [](const Args& a) { return ret(decrypt_memory_content(a.bytes(0), a.bytes(1), a.bytes(2))); }},
     {"classify_memory_write",
      {{"event", Kind::Object}, {"ctx", Kind::Object}, {"patterns", Kind::OptStrList, "None"},
       {"tool_names", Kind::OptStrList, "None"}},
@@ -38,9 +66,63 @@ constexpr Function kFunctions[] = {
      {{"event", Kind::Object}, {"ctx", Kind::Object}, {"read_tool_names", Kind::OptStrList, "None"},
       {"patterns", Kind::OptStrList, "None"}, {"generic_read_tool_names", Kind::OptStrList, "None"}},
      &py_classify_memory_read},
+    {"encrypt_for_org",
+     {{"plaintext", Kind::Str}, {"org_pub_key_hex", Kind::Str}, {"aad", Kind::Str}, {"domain", Kind::Str, "\"raw\""}},
+     py_encrypt_for_org},
+    {"decrypt_for_org",
+     {{"payload", Kind::Bytes}, {"org_priv_key_hex", Kind::Str}, {"aad", Kind::Str}, {"domain", Kind::Str, "\"raw\""}},
+     py_decrypt_for_org},
+    {"encrypted_length", {{"plaintext_byte_length", Kind::UInt}}, py_encrypted_length},
+    {"verify_judge_response_signature",
+     {{"body", Kind::Bytes}, {"signature_hex", Kind::OptStr}, {"pubkey_hex", Kind::Str}},
+     [](const Args& a) { return to_py(verify_judge_response_signature(a.bytes(0), a.opt_str(1), a.str(2))); }},
+    {"build_add_agent_memory_args",
+     {kAgentPubkeyHex, {"content_cipher", Kind::ByteSeq}, {"nonce", Kind::ByteSeq}, {"score", Kind::Int},
+      {"file_path", Kind::Str}},
+     [](const Args& a) {
+       return ret(build_add_agent_memory_args(a.str(0), a.bytes(1), a.bytes(2), a.int64(3), a.str(4)));
+     }},
+    {"build_rollback_agent_memory_args", {kAgentPubkeyHex, {"to_id", Kind::Int}, {"reason", Kind::Str}},
+     [](const Args& a) { return ret(build_rollback_agent_memory_args(a.str(0), a.int64(1), a.str(2))); }},
     {"validate_score", {{"score", Kind::Int}}, [](const Args& a) { return ret(validate_score(a.int64(0))); }},
+    {"validate_agent_pubkey_hex", {{"pubkey_hex", Kind::Str}},
+     [](const Args& a) { return ret(validate_agent_pubkey_hex(a.str(0))); }},
+    {"validate_memory_id", {kId}, [](const Args& a) { return ret(validate_memory_id(a.int64(0))); }},
+    {"validate_rollback_reason", {{"reason", Kind::Str}},
+     [](const Args& a) { return ret(validate_rollback_reason(a.str(0))); }},
     {"validate_memory_nonce", {{"nonce", Kind::Bytes}},
      [](const Args& a) { return ret(validate_memory_nonce(a.bytes(0))); }},
+    {"build_get_active_memory_id_query", {kAgentPubkeyHex, kOptFilePath}, &pubkey_only_query},
+    {"build_get_recent_agent_memory_query", {kAgentPubkeyHex, kOptFilePath}, &pubkey_only_query},
+    {"build_get_active_agent_memory_query", {kAgentPubkeyHex, kOptFilePath}, &pubkey_only_query},
+    {"build_get_agent_memory_history_query", {kAgentPubkeyHex, kOptFilePath}, &pubkey_only_query},
+    {"build_get_agent_memory_rollback_history_query", {kAgentPubkeyHex, kOptFilePath}, &pubkey_only_query},
+    {"build_get_agent_memory_by_id_query", {kAgentPubkeyHex, kId},
+     [](const Args& a) { return ret(build_get_agent_memory_by_id_query(a.str(0), a.int64(1))); }},
+    {"validate_file_path", {{"file_path", Kind::Str}}, [](const Args& a) { return ret(validate_file_path(a.str(0))); }},
+    {"parse_byte_array_field", {kValue}, &parse_value<parse_byte_array_field>},
+    {"parse_memory_row", {kValue}, &parse_value<parse_memory_row>},
+    {"parse_memory_rows", {kValue}, &parse_value<parse_memory_rows>},
+    {"parse_rollback_row", {kValue}, &parse_value<parse_rollback_row>},
+    {"parse_rollback_rows", {kValue}, &parse_value<parse_rollback_rows>},
+    {"parse_active_memory_id", {kValue}, &parse_value<parse_active_memory_id>},
+    {"normalize_action_for_hash", {{"action", Kind::Str}},
+     [](const Args& a) { return to_py(normalize_action_for_hash(a.str(0))); }},
+    {"compute_action_hash", {{"action", Kind::Str}}, py_compute_action_hash},
+    {"compute_claim_hash",
+     {{"tool_name", Kind::Str}, {"action", Kind::Str}, {"context", Kind::Str}, {"tool_args_json", Kind::Str}},
+     [](const Args& a) { return to_py(compute_claim_hash(a.str(0), a.str(1), a.str(2), a.str(3))); }},
+    {"build_encrypted_toolcall_args",
+     {{"tool_call_id", Kind::Str}, {"action", Kind::Str}, {"context", Kind::Str}, {"tool_name", Kind::Str},
+      {"tool_args_json", Kind::Str}, {"org_encryption_pub_key_hex", Kind::Str}},
+     [](const Args& a) {
+       return ret(build_encrypted_toolcall_args(a.str(0), a.str(1), a.str(2), a.str(3), a.str(4), a.str(5)));
+     }},
+    {"sign_encrypted_tool_call",
+     {{"tool_call_id", Kind::Str}, {"action", Kind::Str}, {"context", Kind::Str}, {"tool_name", Kind::Str},
+      {"tool_args_json", Kind::Str}, {"org_encryption_pub_key_hex", Kind::Str}, {"privkey_hex", Kind::Str},
+      {"blockchain_rid_hex", Kind::Str}},
+     py_sign_encrypted_tool_call},
 };
 
 // The result classes, in registration order.
@@ -49,6 +131,18 @@ struct ClassEntry {
   PyObject* (*type)();
 };
 constexpr ClassEntry kClasses[] = {
+    {"EncryptedMemory", &type_object<EncryptedMemory>},
+    {"JudgeSignatureCheck", &type_object<JudgeSignatureCheck>},
+    {"AddAgentMemoryArgs", &type_object<AddAgentMemoryArgs>},
+    {"RollbackAgentMemoryArgs", &type_object<RollbackAgentMemoryArgs>},
+    {"AgentPubkeyOnlyQuery", &type_object<AgentPubkeyOnlyQuery>},
+    {"MemoryByIdQuery", &type_object<MemoryByIdQuery>},
+    {"RawMemoryRow", &type_object<RawMemoryRow>},
+    {"RawRollbackRow", &type_object<RawRollbackRow>},
+    {"ToolCallPlaintext", &type_object<ToolCallPlaintext>},
+    {"EncryptedToolCallArgs", &type_object<EncryptedToolCallArgs>},
+    {"KeyPair", &type_object<KeyPair>},
+    {"AgentAuth", &type_object<AgentAuth>},
     {"MemoryEntry", &type_object<MemoryEntry>},
     {"MemorySnapshot", &type_object<MemorySnapshot>},
     {"ModifiedEntry", &type_object<ModifiedEntry>},
