@@ -44,19 +44,21 @@ bool fail_with_pending(std::string_view context = {}) {
   return fail(message);
 }
 
-// collections.abc.<name>, imported once; null with an exception set on failure.
-PyObject* abc_type(const char* name) {
-  PyObject* module = PyImport_ImportModule("collections.abc");
-  if (module == nullptr) return nullptr;
-  PyObject* type = PyObject_GetAttrString(module, name);
-  Py_DECREF(module);
-  return type;
+// `module`.`name`, imported once into `cache`; null with an exception set on failure.
+PyObject* imported(const char* module, const char* name, PyObject*& cache) {
+  if (cache == nullptr) {
+    PyObject* m = PyImport_ImportModule(module);
+    if (m == nullptr) return nullptr;
+    cache = PyObject_GetAttrString(m, name);
+    Py_DECREF(m);
+  }
+  return cache;
 }
 
 // 1 when `obj` is an instance of collections.abc.<name>, 0 when not, -1 on error.
 int is_abc_instance(PyObject* obj, PyObject*& cache, const char* name) {
-  if (cache == nullptr && (cache = abc_type(name)) == nullptr) return -1;
-  return PyObject_IsInstance(obj, cache);
+  PyObject* abc = imported("collections.abc", name, cache);
+  return abc == nullptr ? -1 : PyObject_IsInstance(obj, abc);
 }
 
 int is_mapping(PyObject* obj) {
@@ -113,24 +115,37 @@ struct FieldSink {
   }
 };
 
-// Dataclass form: every declared field is looked up in the instance's __dict__ (a field
-// missing there fails with "KeyError: 'x'").
-bool walk_dataclass(PyObject* obj, PyObject* fields, const FieldSink& sink) {
-  PyObject* dict = PyObject_GetAttrString(obj, "__dict__");
-  if (dict == nullptr) return fail_with_pending();
-  bool ok = true;
-  Py_ssize_t pos = 0;
-  PyObject *name, *declared;
-  while (ok && PyDict_Next(fields, &pos, &name, &declared)) {
-    std::string_view text;
-    PyObject* value = nullptr;
-    ok = utf8_name(name, text) && ((value = PyObject_GetItem(dict, name)) != nullptr || fail_with_pending());
-    if (!ok) break;
-    const int i = sink.index_of(text);
-    ok = i < 0 || sink.set(sink.target, i, value);
-    Py_DECREF(value);
+// Field `name` of a dataclass instance, read from the instance's `dict` into `sink`.
+bool dataclass_member(PyObject* dict, PyObject* name, const FieldSink& sink) {
+  std::string_view text;
+  if (!utf8_name(name, text)) return false;
+  PyObject* value = PyObject_GetItem(dict, name);
+  if (value == nullptr) return fail_with_pending();  // "KeyError: 'x'"
+  const int i = sink.index_of(text);
+  const bool ok = i < 0 || sink.set(sink.target, i, value);
+  Py_DECREF(value);
+  return ok;
+}
+
+// Dataclass form: every declared field is looked up in the instance's __dict__. ClassVar
+// and InitVar pseudo-fields, listed in __dataclass_fields__ but never instance attributes,
+// are skipped as dataclasses.fields() skips them.
+bool walk_dataclass(PyObject* obj, const FieldSink& sink) {
+  static PyObject* fields_of = nullptr;
+  PyObject* fields = imported("dataclasses", "fields", fields_of);
+  PyObject* declared = fields != nullptr ? PyObject_CallFunctionObjArgs(fields, obj, nullptr) : nullptr;
+  PyObject* dict = declared != nullptr ? PyObject_GetAttrString(obj, "__dict__") : nullptr;
+  const Py_ssize_t n = dict != nullptr ? PySequence_Size(declared) : -1;
+  bool ok = n >= 0 || fail_with_pending();
+  for (Py_ssize_t k = 0; ok && k < n; ++k) {
+    PyObject* field = PySequence_GetItem(declared, k);
+    PyObject* name = field != nullptr ? PyObject_GetAttrString(field, "name") : nullptr;
+    ok = name != nullptr ? dataclass_member(dict, name, sink) : fail_with_pending();
+    Py_XDECREF(name);
+    Py_XDECREF(field);
   }
-  Py_DECREF(dict);
+  Py_XDECREF(dict);
+  Py_XDECREF(declared);
   return ok;
 }
 
@@ -184,9 +199,8 @@ bool read_record(PyObject* obj, const FieldSink& sink, std::string_view not_a_re
     if (fields == nullptr) {
       PyErr_Clear();
     } else if (PyDict_Check(fields)) {
-      const bool ok = walk_dataclass(obj, fields, sink);
       Py_DECREF(fields);
-      return ok;
+      return walk_dataclass(obj, sink);
     } else {
       Py_DECREF(fields);
     }

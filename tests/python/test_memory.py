@@ -3,6 +3,7 @@
 import collections
 import dataclasses
 import types
+import typing
 
 import pytest
 
@@ -111,6 +112,22 @@ def test_entry_errors(entry, message):
         assert str(info.value).startswith("invalid value for `key`: UnicodeEncodeError:")
     else:
         assert str(info.value) == message
+
+
+@dataclasses.dataclass
+class NoteWithPseudoFields:
+    key: str
+    value: str
+    kind: typing.ClassVar[str] = "note"
+    seed: dataclasses.InitVar[int] = 0
+
+    def __post_init__(self, seed):
+        pass
+
+
+def test_dataclass_pseudo_fields_are_not_read():
+    entry = vc.create_memory_snapshot([NoteWithPseudoFields("k", "v", seed=3)], 0).entries[0]
+    assert fields(entry) == ("k", "v", None, None)
 
 
 def test_dataclass_field_missing_from_instance_dict():
