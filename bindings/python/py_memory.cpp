@@ -197,6 +197,7 @@ bool read_record(PyObject* obj, const FieldSink& sink, std::string_view not_a_re
   if (!PyDict_CheckExact(obj)) {
     PyObject* fields = PyObject_GetAttrString(obj, "__dataclass_fields__");
     if (fields == nullptr) {
+      if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return fail_with_pending();
       PyErr_Clear();
     } else if (PyDict_Check(fields)) {
       Py_DECREF(fields);

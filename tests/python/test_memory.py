@@ -81,6 +81,13 @@ class BadIndex:
         raise RuntimeError("boom")
 
 
+class BadAttribute:
+    def __getattr__(self, name):
+        if name == "__dataclass_fields__":
+            raise RuntimeError("broken descriptor")
+        raise AttributeError(name)
+
+
 @pytest.mark.parametrize(
     "entry, message",
     [
@@ -101,6 +108,7 @@ class BadIndex:
         ({"key": "\ud800", "value": "v"}, None),
         ({"key": "k", "value": "v", 1: "x"}, "dict keys must have type str"),
         (Slotted("k", "v"), "AttributeError: 'Slotted' object has no attribute '__dict__'"),
+        (BadAttribute(), "RuntimeError: broken descriptor"),
         (["k", "v"], "invalid type for an entry: expected a mapping or a dataclass instance, got 'list'"),
         (None, "invalid type for an entry: expected a mapping or a dataclass instance, got 'NoneType'"),
     ],
