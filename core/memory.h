@@ -44,7 +44,8 @@ struct MemoryEntryView {
   std::optional<std::uint64_t> timestamp;
 
   MemoryEntryView() = default;
-  MemoryEntryView(const MemoryEntry& e) : key(e.key), value(e.value), source(e.source), timestamp(e.timestamp) {}
+  MemoryEntryView(const MemoryEntry& e)  // NOLINT: implicit by design
+      : key(e.key), value(e.value), source(e.source), timestamp(e.timestamp) {}
   MemoryEntry to_entry() const {
     return {std::string(key.text), std::string(value), source ? std::optional<std::string>(*source) : std::nullopt,
             timestamp};
