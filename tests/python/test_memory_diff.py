@@ -5,6 +5,8 @@ import dataclasses
 import json
 import pathlib
 import re
+import subprocess
+import sys
 
 import pytest
 from hypothesis import given, settings, strategies as st
@@ -361,3 +363,16 @@ def test_result_classes_are_read_only():
     for cls in (vc.ModifiedEntry, vc.MemoryAnomaly, vc.MemoryDiffResult):
         with pytest.raises(TypeError):
             cls()
+
+
+
+def test_crafted_backtracking_input_does_not_hang():
+    # Repeated prefixes of a directive on one line make a plain backtracking search cubic in
+    # the line length (hours for this value); every search has a total step budget instead.
+    script = (
+        "import vardex_core as vc\n"
+        "value = 'ignore previous ' * 20000\n"
+        "vc.diff_memory_snapshots(vc.create_memory_snapshot([], 0),\n"
+        "                         vc.create_memory_snapshot([{'key': 'k', 'value': value}], 1))\n"
+    )
+    subprocess.run([sys.executable, "-c", script], check=True, timeout=120)
