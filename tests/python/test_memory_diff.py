@@ -367,12 +367,13 @@ def test_result_classes_are_read_only():
 
 
 def test_crafted_backtracking_input_does_not_hang():
-    # Repeated prefixes of a directive on one line make a plain backtracking search cubic in
-    # the line length (hours for this value); every search has a total step budget instead.
+    # Lines of repeated directive prefixes, each sized to stay under a per-start-position
+    # backtracking limit, cost a plain backtracking search about half a second per line
+    # (minutes for this value); every search has one step budget for the whole text instead.
     script = (
         "import vardex_core as vc\n"
-        "value = 'ignore previous ' * 20000\n"
+        "value = ('rules ' + 'ignore previous ' * 250 + '\\n') * 400\n"
         "vc.diff_memory_snapshots(vc.create_memory_snapshot([], 0),\n"
         "                         vc.create_memory_snapshot([{'key': 'k', 'value': value}], 1))\n"
     )
-    subprocess.run([sys.executable, "-c", script], check=True, timeout=120)
+    subprocess.run([sys.executable, "-c", script], check=True, timeout=60)
