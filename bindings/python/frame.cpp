@@ -5,20 +5,6 @@
 namespace vardex::py {
 namespace {
 
-std::string qualified_type_name(PyObject* obj) {
-  PyObject* name = PyType_GetQualName(Py_TYPE(obj));
-  if (name == nullptr) {
-    PyErr_Clear();
-    return "?";
-  }
-  Py_ssize_t size = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(name, &size);
-  std::string out = utf8 == nullptr ? "?" : std::string(utf8, static_cast<std::size_t>(size));
-  if (utf8 == nullptr) PyErr_Clear();
-  Py_DECREF(name);
-  return out;
-}
-
 // "'int' object is not an instance of 'str'"; for None "'None' is not an instance of 'str'".
 bool type_mismatch(PyObject* obj, const char* expected) {
   std::string message = obj == Py_None ? "'None'" : "'" + qualified_type_name(obj) + "' object";
@@ -299,6 +285,20 @@ void apply_default(const Param& p, Args::Value& out) {
 }
 
 }  // namespace
+
+std::string qualified_type_name(PyObject* obj) {
+  PyObject* name = PyType_GetQualName(Py_TYPE(obj));
+  if (name == nullptr) {
+    PyErr_Clear();
+    return "?";
+  }
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(name, &size);
+  std::string out = utf8 == nullptr ? "?" : std::string(utf8, static_cast<std::size_t>(size));
+  if (utf8 == nullptr) PyErr_Clear();
+  Py_DECREF(name);
+  return out;
+}
 
 std::optional<std::string_view> Args::opt_str(std::size_t i) const {
   if (const auto* text = std::get_if<std::string_view>(&values_[i])) return *text;

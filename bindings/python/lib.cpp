@@ -16,6 +16,8 @@
 #include "memory_scan_context.h"
 #include "normalize.h"
 #include "py_chain_memory.h"
+#include "py_memory.h"
+#include "py_memory_classifier.h"
 
 namespace vardex::py {
 namespace {
@@ -31,6 +33,16 @@ constexpr Function kFunctions[] = {
     {"normalize_for_matching", {kS}, [](const Args& a) { return to_py(normalize_for_matching(a.str(0))); }},
     {"contains_evasion_characters", {kS},
      [](const Args& a) { return to_py(contains_evasion_characters(a.str(0))); }},
+    {"create_memory_snapshot", {{"entries", Kind::Object}, {"taken_at", Kind::UInt}}, &py_create_memory_snapshot},
+    {"diff_memory_snapshots", {{"before", Kind::Object}, {"after", Kind::Object}}, &py_diff_memory_snapshots},
+    {"classify_memory_write",
+     {{"event", Kind::Object}, {"ctx", Kind::Object}, {"patterns", Kind::OptStrList, "None"},
+      {"tool_names", Kind::OptStrList, "None"}},
+     &py_classify_memory_write},
+    {"classify_memory_read",
+     {{"event", Kind::Object}, {"ctx", Kind::Object}, {"read_tool_names", Kind::OptStrList, "None"},
+      {"patterns", Kind::OptStrList, "None"}, {"generic_read_tool_names", Kind::OptStrList, "None"}},
+     &py_classify_memory_read},
     {"build_add_agent_memory_args",
      {kAgentPubkeyHex, {"content_cipher", Kind::ByteSeq}, {"nonce", Kind::ByteSeq}, {"score", Kind::Int},
       {"file_path", Kind::Str}},
@@ -75,6 +87,11 @@ constexpr ClassEntry kClasses[] = {
     {"MemoryByIdQuery", &type_object<MemoryByIdQuery>},
     {"RawMemoryRow", &type_object<RawMemoryRow>},
     {"RawRollbackRow", &type_object<RawRollbackRow>},
+    {"MemoryEntry", &type_object<MemoryEntry>},
+    {"MemorySnapshot", &type_object<MemorySnapshot>},
+    {"ModifiedEntry", &type_object<ModifiedEntry>},
+    {"MemoryAnomaly", &type_object<MemoryAnomaly>},
+    {"MemoryDiffResult", &type_object<MemoryDiffResult>},
 };
 
 // The module constants, in registration order.
