@@ -18,6 +18,8 @@
 #include "py_chain_memory.h"
 #include "py_memory.h"
 #include "py_memory_classifier.h"
+#include "py_memory_scan.h"
+#include "py_redaction.h"
 
 namespace vardex::py {
 namespace {
@@ -33,6 +35,8 @@ constexpr Function kFunctions[] = {
     {"normalize_for_matching", {kS}, [](const Args& a) { return to_py(normalize_for_matching(a.str(0))); }},
     {"contains_evasion_characters", {kS},
      [](const Args& a) { return to_py(contains_evasion_characters(a.str(0))); }},
+    {"redact_secrets", {kS}, [](const Args& a) { return to_py(redact_secrets(a.str(0))); }},
+    {"contains_secret", {kS}, [](const Args& a) { return to_py(contains_secret(a.str(0))); }},
     {"create_memory_snapshot", {{"entries", Kind::Object}, {"taken_at", Kind::UInt}}, &py_create_memory_snapshot},
     {"diff_memory_snapshots", {{"before", Kind::Object}, {"after", Kind::Object}}, &py_diff_memory_snapshots},
     {"classify_memory_write",
@@ -43,6 +47,13 @@ constexpr Function kFunctions[] = {
      {{"event", Kind::Object}, {"ctx", Kind::Object}, {"read_tool_names", Kind::OptStrList, "None"},
       {"patterns", Kind::OptStrList, "None"}, {"generic_read_tool_names", Kind::OptStrList, "None"}},
      &py_classify_memory_read},
+    {"build_scan_request", {{"entry", Kind::Object}}, &py_build_scan_request},
+    {"format_entry_for_scan", {{"entry", Kind::Object}, {"has_evasion", Kind::Bool}}, &py_format_entry_for_scan},
+    {"map_verdict", {{"action_type", Kind::Str}, {"confidence", Kind::Float}, {"threshold", Kind::Float}},
+     [](const Args& a) { return to_py(map_verdict(a.str(0), a.float64(1), a.float64(2))); }},
+    {"parse_score_from_reason", {{"reason", Kind::Str}},
+     [](const Args& a) { return to_py(parse_score_from_reason(a.str(0))); }},
+    {"default_score_for_verdict", {{"verdict", Kind::Str}}, &py_default_score_for_verdict},
     {"build_add_agent_memory_args",
      {kAgentPubkeyHex, {"content_cipher", Kind::ByteSeq}, {"nonce", Kind::ByteSeq}, {"score", Kind::Int},
       {"file_path", Kind::Str}},
@@ -81,12 +92,16 @@ struct ClassEntry {
   PyObject* (*type)();
 };
 constexpr ClassEntry kClasses[] = {
+    {"ScanRequest", &type_object<ScanRequest>},
+    {"ParsedScore", &type_object<ParsedScore>},
     {"AddAgentMemoryArgs", &type_object<AddAgentMemoryArgs>},
     {"RollbackAgentMemoryArgs", &type_object<RollbackAgentMemoryArgs>},
     {"AgentPubkeyOnlyQuery", &type_object<AgentPubkeyOnlyQuery>},
     {"MemoryByIdQuery", &type_object<MemoryByIdQuery>},
     {"RawMemoryRow", &type_object<RawMemoryRow>},
     {"RawRollbackRow", &type_object<RawRollbackRow>},
+    {"SecretMatch", &type_object<SecretMatch>},
+    {"RedactResult", &type_object<RedactResult>},
     {"MemoryEntry", &type_object<MemoryEntry>},
     {"MemorySnapshot", &type_object<MemorySnapshot>},
     {"ModifiedEntry", &type_object<ModifiedEntry>},
