@@ -1,10 +1,14 @@
 #include "redaction.h"
 
 #include <simdjson.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <unicode/uchar.h>
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <mutex>
 #include <optional>
 #include <type_traits>
@@ -52,27 +56,123 @@ std::size_t run_char_at(std::string_view text, std::size_t i) noexcept {
   return 0;
 }
 
-// The maximal runs of at least kMinRun bytes, in order. Stepping over other bytes one at a
-// time never lands on a false run character: the run characters are ASCII or begin with a
-// lead byte.
-std::vector<Run> find_runs(std::string_view text) {
-  std::vector<Run> runs;
-  const std::size_t n = text.size();
-  std::size_t i = 0;
-  while (i < n) {
-    std::size_t len = run_char_at(text, i);
+// Appends the maximal runs of at least kMinRun bytes within [begin, end): a stretch of bytes
+// that can all be part of run characters, with none just outside. Stepping over other bytes
+// one at a time never lands on a false run character: the run characters are ASCII or begin
+// with a lead byte.
+void scan_runs(std::string_view text, std::size_t begin, std::size_t end, std::vector<Run>& runs) {
+  unsigned char high = 0;
+  for (std::size_t i = begin; i < end; ++i) high |= static_cast<unsigned char>(text[i]);
+  if (high < 0x80) {  // only ASCII run characters: one run
+    if (end - begin >= kMinRun) runs.push_back({begin, end});
+    return;
+  }
+  const std::string_view region = text.substr(0, end);
+  std::size_t i = begin;
+  while (i < end) {
+    std::size_t len = run_char_at(region, i);
     if (len == 0) {
       ++i;
       continue;
     }
-    const std::size_t begin = i;
+    const std::size_t start = i;
     do {
       i += len;
-    } while (i < n && (len = run_char_at(text, i)) != 0);
-    if (i - begin >= kMinRun) runs.push_back({begin, i});
+    } while (i < end && (len = run_char_at(region, i)) != 0);
+    if (i - start >= kMinRun) runs.push_back({start, i});
   }
-  return runs;
 }
+
+// Bytes that can be part of a run character: the ASCII ones and every byte of "ſ" and of
+// the Kelvin sign.
+constexpr std::array<bool, 256> kRunPart = [] {
+  std::array<bool, 256> t = kRunByte;
+  for (unsigned char b : {0xC5, 0xBF, 0xE2, 0x84, 0xAA}) t[b] = true;
+  return t;
+}();
+
+// Bit i set when text[at + i] (i < 64, at + i < text.size()) cannot be part of a run
+// character, or lies past the end.
+std::uint64_t other_bytes(std::string_view text, std::size_t at) noexcept {
+  const std::size_t n = std::min<std::size_t>(64, text.size() - at);
+  std::uint64_t bits = n == 64 ? 0 : ~std::uint64_t{0} << n;
+  std::size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 <= n; i += 16) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + at + i));
+    auto in_range = [](__m128i v, char low, int count) {  // low <= v < low + count, unsigned
+      const __m128i shifted = _mm_sub_epi8(v, _mm_set1_epi8(static_cast<char>(low + 128)));
+      return _mm_cmplt_epi8(shifted, _mm_set1_epi8(static_cast<char>(-128 + count)));
+    };
+    auto eq = [&](int b) { return _mm_cmpeq_epi8(x, _mm_set1_epi8(static_cast<char>(b))); };
+    __m128i part = _mm_or_si128(in_range(_mm_or_si128(x, _mm_set1_epi8(0x20)), 'a', 26), in_range(x, '0', 10));
+    part = _mm_or_si128(part, _mm_or_si128(in_range(x, '-', 3), _mm_or_si128(eq('+'), eq('='))));
+    part = _mm_or_si128(part, _mm_or_si128(eq('_'), _mm_or_si128(eq(0xC5), eq(0xBF))));
+    part = _mm_or_si128(part, _mm_or_si128(eq(0xE2), _mm_or_si128(eq(0x84), eq(0xAA))));
+    bits |= std::uint64_t{static_cast<std::uint16_t>(~_mm_movemask_epi8(part))} << i;
+  }
+#endif
+  for (; i < n; ++i) {
+    if (!kRunPart[static_cast<unsigned char>(text[at + i])]) bits |= std::uint64_t{1} << i;
+  }
+  return bits;
+}
+
+// Appends the maximal runs of at least kMinRun bytes within [begin, end), in order, where
+// `begin` is 0 or follows a byte that cannot be part of a run character, and `end` is the end
+// of the text or such a byte. Stretches of bytes that can be part of run characters are
+// found 64 bytes at a time; only those of at least kMinRun bytes (in prose: few) are scanned
+// character by character.
+void find_runs(std::string_view text, std::size_t begin, std::size_t end, std::vector<Run>& runs) {
+  const std::string_view region = text.substr(0, end);
+  auto below = [](std::size_t bit) { return bit >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bit) - 1; };
+  std::size_t stretch = begin;  // start of the stretch that reaches the current block
+  std::size_t block = begin;
+  for (; block + 64 <= end; block += 64) {
+    const std::uint64_t other = other_bytes(region, block);
+    if (other == 0) continue;
+    const std::size_t first = block + static_cast<std::size_t>(std::countr_zero(other));
+    if (first >= stretch + kMinRun) scan_runs(text, stretch, first, runs);
+    // Bit i of `ten`: bytes i to i + 9 of the block can all be part of run characters. Each
+    // such stretch after the first separator is visited once, from separator to separator.
+    static_assert(kMinRun == 10);
+    const std::uint64_t part = ~other;
+    const std::uint64_t two = part & (part >> 1), four = two & (two >> 2), eight = four & (four >> 4);
+    std::uint64_t ten = eight & (two >> 8) & ~below(first - block + 1);
+    while (ten != 0) {
+      const auto i = static_cast<std::size_t>(std::countr_zero(ten));
+      const std::uint64_t after = other >> i;
+      if (after == 0) break;  // it runs on into the next block
+      const std::size_t start = 64 - static_cast<std::size_t>(std::countl_zero(other & below(i)));
+      const std::size_t stop = i + static_cast<std::size_t>(std::countr_zero(after));
+      scan_runs(text, block + start, block + stop, runs);
+      ten &= ~below(stop);
+    }
+    stretch = block + 64 - static_cast<std::size_t>(std::countl_zero(other));  // after the last separator
+  }
+  for (std::uint64_t other = block < end ? other_bytes(region, block) : 0; other != 0; other &= other - 1) {
+    const std::size_t pos = block + static_cast<std::size_t>(std::countr_zero(other));
+    if (pos >= end) break;
+    if (pos >= stretch + kMinRun) scan_runs(text, stretch, pos, runs);
+    stretch = pos + 1;
+  }
+  if (end >= stretch + kMinRun) scan_runs(text, stretch, end, runs);
+}
+
+// The runs of a text, and among them those of at least kLong bytes, all that most rows need.
+struct Runs {
+  static constexpr std::size_t kLong = 20;
+  std::vector<Run> all, long_ones;
+
+  void select_long() {
+    long_ones.clear();
+    for (const Run& r : all) {
+      if (r.end - r.begin >= kLong) long_ones.push_back(r);
+    }
+  }
+  // A list holding every run of at least `n` bytes.
+  const std::vector<Run>& at_least(std::size_t n) const { return n >= kLong ? long_ones : all; }
+};
 
 // A replaced span of the working text.
 struct Edit {
@@ -240,10 +340,20 @@ struct Row {
   std::size_t min_length;  ///< lower bound of a match's length in characters (so in bytes)
 };
 
+// Facts about one text that are costly to find and shared by its candidates (and by the
+// chunks of a detection), found when first needed.
+struct TextFacts {
+  std::size_t hex_tail = npos;      ///< start of the trailing hex digits; npos until known
+  std::size_t end_line = npos;      ///< the last armour end line found, and its end
+  std::size_t end_line_end = npos;
+  std::size_t end_scanned = 0;      ///< no end line starts in [end_line + 1, end_scanned)
+};
+
 struct Pass {
   const Row& row;
   std::string_view text;
-  const std::vector<Run>& runs;
+  const Runs& runs;
+  TextFacts& facts;
   Matches& out;
 };
 
@@ -295,7 +405,7 @@ SearchStatus search_windows(Pass& p, const Windows& windows) {
 SearchStatus match_prefixed(Pass& p) {
   const FastPath& f = p.row.fast;
   const bool jwt = f.strategy == Strategy::Jwt;
-  for (const Run& r : p.runs) {
+  for (const Run& r : p.runs.at_least(p.row.min_length)) {
     if (r.end - r.begin < p.row.min_length || r.end <= p.out.resume) continue;
     const std::string_view run = p.text.substr(r.begin, r.end - r.begin);
     // The next start from each anchor (npos when exhausted); candidates in increasing order.
@@ -331,7 +441,7 @@ SearchStatus match_prefixed(Pass& p) {
 SearchStatus match_after_literal(Pass& p) {
   const std::string_view literal = p.row.fast.anchor;
   const std::size_t min_run = p.row.min_length > literal.size() ? p.row.min_length - literal.size() : 0;
-  for (const Run& r : p.runs) {
+  for (const Run& r : p.runs.at_least(min_run)) {
     if (r.end - r.begin < min_run || r.begin < literal.size()) continue;
     const std::size_t c = r.begin - literal.size();
     if (c < p.out.resume || p.text.substr(c, literal.size()) != literal) continue;
@@ -364,37 +474,36 @@ std::size_t armour_line_end(std::string_view text, std::size_t pos, std::string_
   return j + kDashes.size();
 }
 
+// The first armour end line at or after `from`: its start and end, or npos. One forward
+// scan serves every begin line of a text, which come in increasing order.
+std::pair<std::size_t, std::size_t> first_end_line(std::string_view text, TextFacts& f, std::size_t from) {
+  if (f.end_line != npos && f.end_line >= from) return {f.end_line, f.end_line_end};
+  for (std::size_t q = text.find(kEndHead, std::max(from, f.end_scanned)); q != std::string_view::npos;
+       q = text.find(kEndHead, q + 1)) {
+    if (const std::size_t e = armour_line_end(text, q, kEndHead); e != npos) {
+      f.end_line = q;
+      f.end_line_end = e;
+      f.end_scanned = q + 1;
+      return {q, e};
+    }
+  }
+  f.end_line = npos;
+  f.end_scanned = text.size();
+  return {npos, npos};
+}
+
 SearchStatus match_private_keys(Pass& p) {
   const std::string_view begin_word = kBeginHead.substr(0, kBeginHead.size() - 1);  // "-----BEGIN"
-  std::size_t end_line = npos, end_line_end = npos;  // the last end line found
-  std::size_t scanned = 0;                           // no end line starts in [end_line + 1, scanned)
-  for (const Run& r : p.runs) {
+  for (const Run& r : p.runs.at_least(begin_word.size())) {
     // The space after "BEGIN" ends the run, so a begin line ends a run.
     if (r.end - r.begin < begin_word.size() || r.end >= p.text.size() || p.text[r.end] != ' ') continue;
     const std::size_t c = r.end - begin_word.size();
     if (c < p.out.resume || p.text.substr(c, begin_word.size()) != begin_word) continue;
     const std::size_t body = armour_line_end(p.text, c, kBeginHead);
     if (body == npos) continue;
-    if (end_line == npos || end_line < body) {
-      // The first end line at or after `body`.
-      end_line = npos;
-      std::size_t from = std::max(body, scanned);
-      while (true) {
-        const std::size_t q = p.text.find(kEndHead, from);
-        if (q == std::string_view::npos) {
-          scanned = p.text.size();
-          return {};  // no end line: no later begin line can match either
-        }
-        if (const std::size_t e = armour_line_end(p.text, q, kEndHead); e != npos) {
-          end_line = q;
-          end_line_end = e;
-          scanned = q + 1;
-          break;
-        }
-        from = q + 1;
-      }
-    }
-    p.out.add(c, end_line_end);
+    const auto [end_line, end] = first_end_line(p.text, p.facts, body);
+    if (end_line == npos) return {};  // no end line: no later begin line can match either
+    p.out.add(c, end);
     if (p.out.done()) return {};
   }
   return {};
@@ -405,7 +514,7 @@ SearchStatus match_private_keys(Pass& p) {
 SearchStatus match_aws_secret(Pass& p) {
   constexpr std::size_t kValue = 40, kKeywordAndSeparator = 17 + 10;
   Windows windows;
-  for (const Run& r : p.runs) {
+  for (const Run& r : p.runs.at_least(kValue)) {
     if (r.end - r.begin < kValue) continue;
     const std::size_t begin = back_chars(p.text, r.begin, kKeywordAndSeparator);
     if (!contains_ascii_caseless(p.text.substr(begin, r.end - begin), "ecret")) continue;
@@ -424,8 +533,11 @@ SearchStatus match_aws_secret(Pass& p) {
 SearchStatus match_generic_tokens(Pass& p) {
   constexpr std::size_t kMin = 32;
   const std::string_view t = p.text;
-  std::size_t hex_tail = t.size();  // start of the trailing run of hex digits
-  while (hex_tail > 0 && is_hex(t[hex_tail - 1])) --hex_tail;
+  std::size_t& hex_tail = p.facts.hex_tail;
+  if (hex_tail == npos) {
+    hex_tail = t.size();
+    while (hex_tail > 0 && is_hex(t[hex_tail - 1])) --hex_tail;
+  }
   auto is_word_byte = [](char c) { return c != '-'; };  // within [A-Za-z0-9_-]
   auto uuid_at = [&](std::size_t q) {
     constexpr std::string_view kShape = "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx";
@@ -435,7 +547,7 @@ SearchStatus match_generic_tokens(Pass& p) {
     }
     return !word_at(t, q + kShape.size());
   };
-  for (const Run& r : p.runs) {
+  for (const Run& r : p.runs.at_least(kMin)) {
     if (r.end - r.begin < kMin) continue;
     std::size_t i = r.begin;
     while (i < r.end) {
@@ -483,7 +595,7 @@ SearchStatus match_generic_tokens(Pass& p) {
 SearchStatus match_base64(Pass& p) {
   constexpr std::size_t kMin = 40;
   const std::string_view t = p.text;
-  for (const Run& r : p.runs) {
+  for (const Run& r : p.runs.at_least(kMin)) {
     if (r.end - r.begin < kMin) continue;
     std::size_t i = r.begin;
     while (i < r.end) {
@@ -521,7 +633,7 @@ SearchStatus match_context_secrets(Pass& p) {
   constexpr std::size_t kValue = 12, kKeyword = 13;
   const std::string_view t = p.text;
   Windows windows;
-  for (const Run& r : p.runs) {
+  for (const Run& r : p.runs.at_least(kValue)) {
     if (r.end - r.begin < kValue || !is_delimiter_at(t, r.end)) continue;
     // Back over the separator: quotes, white space, ":" and "=".
     std::size_t sep = r.begin;
@@ -556,7 +668,7 @@ SearchStatus match_bearer(Pass& p) {
   constexpr std::size_t kValue = 20;
   constexpr std::string_view kKeyword = "bearer";
   const std::string_view t = p.text;
-  for (const Run& r : p.runs) {
+  for (const Run& r : p.runs.at_least(kValue)) {
     if (r.end - r.begin < kValue) continue;
     std::size_t space = r.begin;
     while (space > 0) {
@@ -681,7 +793,8 @@ Table build_table() {
     }
     t.rows.push_back({&cp, fast, cp.regex.min_length()});
     t.markers.push_back("[REDACTED:" + cp.kind + "]");
-    t.marker_runs.push_back(find_runs(t.markers.back()));
+    t.marker_runs.emplace_back();
+    find_runs(t.markers.back(), 0, t.markers.back().size(), t.marker_runs.back());
   }
   return t;
 }
@@ -701,14 +814,19 @@ RedactResult redact_secrets(std::string_view text) {
   RedactResult result;
   if (text.empty()) return result;
   const Table& t = table();
-  std::string storage;  // the working text once a pass has replaced something
+  // The working text once a pass has replaced something, and the buffer for the next one:
+  // two buffers that trade places keep their capacity across passes.
+  std::string storage, next;
   std::string_view current = text;
-  std::vector<Run> runs = find_runs(current);
+  Runs runs;
+  find_runs(current, 0, current.size(), runs.all);
+  runs.select_long();
   std::vector<Edit> edits;
+  TextFacts facts;  // of `current`
   for (std::size_t i = 0; i < t.rows.size(); ++i) {
     const Row& row = t.rows[i];
     Matches matches;
-    Pass pass{row, current, runs, matches};
+    Pass pass{row, current, runs, facts, matches};
     if (auto s = find_matches(pass); !s) {
       throw InternalFault("redaction search aborted for kind " + row.pattern->kind + ": " + s.error().message);
     }
@@ -729,7 +847,7 @@ RedactResult redact_secrets(std::string_view text) {
     }
     if (edits.empty()) continue;
     const std::string& marker = t.markers[i];
-    std::string next;
+    next.clear();
     next.reserve(current.size() + edits.size() * marker.size());
     std::size_t pos = 0;
     for (const Edit& e : edits) {
@@ -738,23 +856,38 @@ RedactResult redact_secrets(std::string_view text) {
       pos = e.end;
     }
     next.append(current.substr(pos));
-    runs = runs_after_edits(runs, edits, marker.size(), t.marker_runs[i]);
-    storage = std::move(next);
+    runs.all = runs_after_edits(runs.all, edits, marker.size(), t.marker_runs[i]);
+    runs.select_long();
+    storage.swap(next);
     current = storage;
+    facts = {};
   }
   result.redacted = current.data() == text.data() ? std::string(text) : std::move(storage);
   return result;
 }
 
+// Detection works chunk by chunk, each ending at a byte that no run crosses: whether a row
+// matches does not depend on the order in which its candidates are tried, and a text with a
+// secret near its start is answered without scanning the rest.
 bool contains_secret(std::string_view text) {
+  constexpr std::size_t kChunk = 64 * 1024;
   if (text.empty()) return false;
   const Table& t = table();
-  const std::vector<Run> runs = find_runs(text);
-  for (const Row& row : t.rows) {
-    Matches matches;
-    matches.first_only = true;
-    Pass pass{row, text, runs, matches};
-    if (!find_matches(pass) || !matches.found.empty()) return true;
+  TextFacts facts;
+  Runs runs;
+  for (std::size_t from = 0; from < text.size();) {
+    std::size_t to = std::min(text.size(), from + kChunk);
+    while (to < text.size() && kRunPart[static_cast<unsigned char>(text[to])]) ++to;
+    runs.all.clear();
+    find_runs(text, from, to, runs.all);
+    runs.select_long();
+    for (const Row& row : t.rows) {
+      Matches matches;
+      matches.first_only = true;
+      Pass pass{row, text, runs, facts, matches};
+      if (!find_matches(pass) || !matches.found.empty()) return true;
+    }
+    from = to;
   }
   return false;
 }
