@@ -27,11 +27,11 @@ constexpr std::size_t npos = Span::npos;
 // ---------------------------------------------------------------------------------------
 // Runs of token characters
 //
-// Every match of every row but the key-block row lies inside one maximal run of the
-// characters [A-Za-z0-9_+/=.-], or of those plus the two non-ASCII letters that fold to
-// ASCII letters under case-insensitive matching ("ſ" and the Kelvin sign), and is at least
-// kMinRun characters long; the key-block row begins with such a run. One scan lists these
-// runs; each row then searches only where its matches can start.
+// Every secret the table recognises (a key, a token, a labelled value) lies inside one
+// maximal run of the characters [A-Za-z0-9_+/=.-] and of the two non-ASCII letters that
+// fold to ASCII ones under case-insensitive matching ("ſ" and the Kelvin sign), a run of at
+// least kMinRun characters; a key block's begin line ends with such a run. One scan lists
+// these runs; each row then looks for its matches only at and around them.
 
 constexpr std::size_t kMinRun = 10;
 

@@ -16,12 +16,7 @@ WARNING = ("PRE-SCAN SIGNAL: content contains unicode evasion characters (homogl
 GITHUB = "ghp_" + "Ab3" * 12
 
 
-@dataclasses.dataclass
-class Entry:
-    key: str
-    value: str
-    source: str | None = None
-    timestamp: int | None = None
+Entry = dataclasses.make_dataclass("Entry", ["key", "value", "source", "timestamp"])
 
 
 def wrapped(key, value, source=None, warning=False):

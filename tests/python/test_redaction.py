@@ -270,27 +270,22 @@ def key_near_threshold(rng: random.Random) -> str:
     ])()
 
 
+PIECES = [  # (weight, maker)
+    (15, lambda rng: chars(rng, TOKEN, rng.randint(1, 60))),
+    (7, lambda rng: chars(rng, B64, rng.randint(30, 70)) + "=" * rng.randint(0, 3)),
+    (5, lambda rng: chars(rng, rng.choice([HEX, HEX.upper()]), rng.randint(8, 50))),
+    (15, lambda rng: rng.choice(SEPARATORS)),
+    (8, lambda rng: rng.choice(NON_ASCII)),
+    (8, lambda rng: rng.choice(KEYWORDS)),
+    (8, lambda rng: rng.choice(PREFIXES)),
+    (5, lambda rng: rng.choice(ARMOUR)),
+    (3, lambda rng: rng.choice(MARKERS)),
+    (26, key_near_threshold),
+]
+
+
 def piece(rng: random.Random) -> str:
-    k = rng.random()
-    if k < 0.15:
-        return chars(rng, TOKEN, rng.randint(1, 60))
-    if k < 0.22:
-        return chars(rng, B64, rng.randint(30, 70)) + "=" * rng.randint(0, 3)
-    if k < 0.27:
-        return chars(rng, rng.choice([HEX, HEX.upper()]), rng.randint(8, 50))
-    if k < 0.42:
-        return rng.choice(SEPARATORS)
-    if k < 0.50:
-        return rng.choice(NON_ASCII)
-    if k < 0.58:
-        return rng.choice(KEYWORDS)
-    if k < 0.66:
-        return rng.choice(PREFIXES)
-    if k < 0.71:
-        return rng.choice(ARMOUR)
-    if k < 0.74:
-        return rng.choice(MARKERS)
-    return key_near_threshold(rng)
+    return rng.choices([make for _, make in PIECES], [weight for weight, _ in PIECES])[0](rng)
 
 
 def generated_texts(seed: int, count: int) -> list[str]:
