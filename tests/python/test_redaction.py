@@ -110,6 +110,19 @@ def test_each_vendor_format_is_reported_under_its_own_kind(kind, text, secret):
         assert vc.contains_secret(wrapped)
 
 
+# Rows whose pattern begins with a word boundary.
+BOUNDARY_ROWS = set(KINDS[:9] + KINDS[10:15] + ["generic_token"])
+
+
+@pytest.mark.parametrize("kind, text, secret", samples(), ids=lambda v: v if v in KINDS else "")
+def test_a_letter_right_before_the_key(kind, text, secret):
+    found = kinds("\u00e9" + text)
+    if kind in BOUNDARY_ROWS:
+        assert kind not in found
+    else:
+        assert found == [kind]
+
+
 @pytest.mark.parametrize("text, reported", [
     # too short for the vendor rows, and too short or too plain for the generic ones
     ("sk-ant-" + "a" * 19, []),
@@ -162,6 +175,8 @@ def test_each_vendor_format_is_reported_under_its_own_kind(kind, text, secret):
     ("xpassword=" + "a" * 12, []),
     ("my_password=" + "a" * 12, []),
     ("my-password=" + "a" * 12, ["context_secret"]),
+    ("\u017fpassword=" + "a" * 12, []),  # "ſ" is a letter of [A-Za-z] under case-insensitive matching
+    ("\u212aBearer " + "a" * 20, []),
     ("Bearer " + "a" * 19, []),
     ("xBearer " + "a" * 20, []),
     ("Bearer\u180e" + "a" * 20, []),  # the Mongolian vowel separator is not white space
