@@ -4,6 +4,9 @@
 #include <pcre2.h>
 
 #include <new>
+#include <string>
+
+#include "text.h"
 
 namespace vardex {
 namespace {
@@ -218,7 +221,8 @@ Result<Regex, std::string> Regex::compile(std::string_view pattern, bool case_in
   int err = 0;
   PCRE2_SIZE offset = 0;
   pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(source.data()), source.size(),
-                                   PCRE2_UTF | PCRE2_UCP | PCRE2_DOLLAR_ENDONLY, &err, &offset, cctx);
+                                   PCRE2_UTF | PCRE2_UCP | PCRE2_DOLLAR_ENDONLY | PCRE2_USE_OFFSET_LIMIT, &err,
+                                   &offset, cctx);
   pcre2_compile_context_free(cctx);
   if (code == nullptr) return error_text(err) + " at offset " + std::to_string(offset);
   auto holder = std::make_shared<Code>();
@@ -239,14 +243,17 @@ int charge_step(pcre2_callout_block*, void* budget) {
 }
 
 Result<bool, MatchError> run(const pcre2_code* code, pcre2_match_data* md, std::string_view text,
-                             std::size_t start) {
+                             std::size_t start, std::size_t start_limit = Span::npos) {
   // The engine's own limit restarts at every start position; this budget spans the whole
   // search, so no input makes one search do more than a bounded amount of work.
   std::uint32_t budget = kMatchLimit;
   pcre2_match_context* ctx = match_context();
   pcre2_set_callout(ctx, &charge_step, &budget);
+  // The context is shared by every search of this thread: set the limit for this search only.
+  if (start_limit != Span::npos) pcre2_set_offset_limit(ctx, start_limit);
   const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), start,
                              PCRE2_NO_UTF_CHECK, md, ctx);
+  if (start_limit != Span::npos) pcre2_set_offset_limit(ctx, PCRE2_UNSET);
   if (rc == PCRE2_ERROR_NOMATCH) return false;
   if (rc < 0) return MatchError{error_text(rc)};
   return true;
@@ -265,9 +272,10 @@ Match to_match(pcre2_match_data* md) {
 
 }  // namespace
 
-Result<std::optional<Match>, MatchError> Regex::search(std::string_view text, std::size_t start) const {
+Result<std::optional<Match>, MatchError> Regex::search(std::string_view text, std::size_t start,
+                                                       std::size_t start_limit) const {
   MatchData md(code_->code);
-  auto found = run(code_->code, md.data, text, start);
+  auto found = run(code_->code, md.data, text, start, start_limit);
   if (!found) return std::move(found).error();
   if (!found.value()) return std::optional<Match>{};
   return std::optional<Match>{to_match(md.data)};
@@ -299,6 +307,26 @@ bool Regex::matches(std::string_view text) const {
   MatchData md(code_->code);
   auto found = run(code_->code, md.data, text, 0);
   return found.ok() && found.value();
+}
+
+std::size_t Regex::min_length() const {
+  std::uint32_t length = 0;
+  pcre2_pattern_info(code_->code, PCRE2_INFO_MINLENGTH, &length);
+  return length;
+}
+
+bool is_word_character(char32_t cp) {
+  if (cp < 0x80) return is_ascii_word(static_cast<char>(cp));
+  // The same class as the \b rewrite, so that code deciding boundaries by hand agrees with
+  // the engine on every character.
+  static const Regex word = [] {
+    auto compiled = Regex::compile(std::string("^") + std::string(kWord), false);
+    if (!compiled) throw InternalFault("word character class: " + compiled.error());
+    return std::move(compiled).value();
+  }();
+  std::string encoded;
+  append_utf8(encoded, cp);
+  return word.matches(encoded);
 }
 
 }  // namespace vardex

@@ -48,9 +48,8 @@ CONSTANTS = {
 
 
 def test_all_lists_registered_names_in_order():
-    expected = FUNCTIONS + CLASSES + list(CONSTANTS)
-    assert vc.__all__ == [name for name in expected if hasattr(vc, name)]
-    assert vc.__all__[-27:] == list(CONSTANTS)
+    assert vc.__all__ == FUNCTIONS + CLASSES + list(CONSTANTS)
+    assert len(vc.__all__) == 100
     assert vc.__doc__ == ""
 
 
