@@ -123,6 +123,11 @@ def main() -> None:
     check = vc.verify_judge_response_signature(b"body", None, pub)
     reason: str | None = check.reason
     assert not check.ok and reason is not None
+    judge = vc.derive_public_key("4c0883a69102937d6231471b5dbb6204fe5129617082792ae468d01a3f362318")
+    signature = ("3044022029e33363e0e5c7bea48297113f84596b5a2c1c8dbfaa63330faf9ab97154eafb"
+                 "02202afad55f702f4afb1aa7ab1d389eea0c9a44af44bd3e1bba3cf37f4731c0f0f9")
+    body = b'{"action_type": "allow", "confidence": 0.93, "reason": "SCORE: 8 - project notes"}'
+    assert vc.verify_judge_response_signature(body, signature, judge).reason is None
 
     text: str = vc.normalize_for_matching("p\\u0430ypal")
     assert vc.contains_evasion_characters("p\\u0430ypal") and text == "paypal"
@@ -149,13 +154,17 @@ def main() -> None:
     event = {"toolName": "Write", "params": {"file_path": "/home/u/.claude/projects/x/notes.md", "content": "hi"}}
     entry = vc.classify_memory_write(event, {}, patterns=vc.DEFAULT_MEMORY_PATH_PATTERNS, tool_names=None)
     assert entry is not None and entry.value == "hi"
+    elsewhere = {"toolName": "Write", "params": {"file_path": "/tmp/a", "content": "x"}}
+    assert vc.classify_memory_write(elsewhere, {}) is None
     assert vc.classify_memory_read({"toolName": "memory_get"}, {}, ["memory_get"], None, ("read",))
     request = vc.build_scan_request(entry)
     assert request.prompt == vc.format_entry_for_scan(entry, request.has_evasion) and request.context
     assert not request.redaction.found
     verdict = vc.map_verdict("escalate", 0.5, 1)
     parsed = vc.parse_score_from_reason("SCORE: 5 \\u2014 ambient assertion")
-    score: int = parsed.score if parsed.score is not None else vc.default_score_for_verdict(verdict)
+    assert vc.parse_score_from_reason("no score").score is None
+    fallback: int = vc.default_score_for_verdict(verdict)
+    score = parsed.score if parsed.score is not None else fallback
     print(verdict, score, parsed.clean_reason)
 
     org = vc.generate_keypair()
@@ -192,6 +201,7 @@ def main() -> None:
     rollbacks = [vc.parse_rollback_row(rollback)] + vc.parse_rollback_rows([rollback])
     print([(r.from_id, r.to_id, r.file_path, r.reason, r.signer, r.created_at) for r in rollbacks])
     active: int | None = vc.parse_active_memory_id(None)
+    assert vc.parse_active_memory_id(7) == 7
     cell: bytes = vc.parse_byte_array_field("0x0102")
     print(active, cell)
 
