@@ -13,9 +13,7 @@ constexpr std::string_view kMemoryKeyInfo = "vardex:memory-encryption";
 }  // namespace
 
 Result<Secret<32>> derive_memory_key(std::string_view privkey_hex) {
-  std::string_view text = trim(privkey_hex);
-  while (text.starts_with("0x")) text.remove_prefix(2);
-  while (text.starts_with("0X")) text.remove_prefix(2);
+  const std::string_view text = strip_leading(strip_leading(trim(privkey_hex), "0x"), "0X");
   Secret<32> ikm;
   if (!is_valid_private_key(text) || !hex_decode_into(text, ikm.span()).ok()) {
     return VardexError::memory_crypto("deriveMemoryKey: privkey must be 32 bytes (64 hex chars)");

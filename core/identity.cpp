@@ -68,9 +68,7 @@ KeyPair generate_keypair() {
 }
 
 Result<AgentAuth> load_agent(std::string_view privkey) {
-  std::string_view text = trim(privkey);
-  while (text.starts_with("0x")) text.remove_prefix(2);
-  SecretString normalized(text);
+  SecretString normalized(strip_leading(trim(privkey), "0x"));
   for (char& c : normalized) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   }
