@@ -174,14 +174,13 @@ const icu::Normalizer2& nfkc() {
   return *instance;
 }
 
-std::string to_nfkc(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
+// NFKC of `text` into `out` (replacing its content, keeping its buffer).
+void nfkc_into(std::string_view text, std::string& out) {
+  out.clear();
   icu::StringByteSink<std::string> sink(&out);
   UErrorCode status = U_ZERO_ERROR;
   nfkc().normalizeUTF8(0, icu::StringPiece(text.data(), static_cast<int32_t>(text.size())), sink, nullptr, status);
   if (U_FAILURE(status)) throw InternalFault(std::string("NFKC failed: ") + u_errorName(status));
-  return out;
 }
 
 char32_t Tables::action(char32_t c) const {
@@ -200,10 +199,8 @@ char32_t Tables::action(char32_t c) const {
   return kKeep;
 }
 
-// The table applied to the characters of `text` (already in NFKC).
-std::string apply_tables(const Tables& t, std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
+// Appends the characters of `text` (already in NFKC) to `out` with the table applied.
+void append_with_tables(const Tables& t, std::string_view text, std::string& out) {
   for (std::size_t pos = 0; pos < text.size();) {
     const char32_t c = next_code_point(text, pos);
     const char32_t a = t.action(c);
@@ -213,6 +210,13 @@ std::string apply_tables(const Tables& t, std::string_view text) {
       append_utf8(out, a);
     }
   }
+}
+
+// The final form of `text`: NFKC, then the table. `scratch` holds the NFKC text.
+std::string final_form_of(const Tables& t, std::string_view text, std::string& scratch) {
+  nfkc_into(text, scratch);
+  std::string out;
+  append_with_tables(t, scratch, out);
   return out;
 }
 
@@ -221,11 +225,12 @@ void Tables::precompute() {
   bmp_plan.assign(0x10000, kContext);
   bmp_pass.assign(0x10000 / 64, 0);
   const icu::Normalizer2& n = nfkc();
+  std::string scratch;
   for (char32_t c = 0; c < 0x10000; ++c) {
     if ((c >= 0xD800 && c <= 0xDFFF) || !n.hasBoundaryBefore(static_cast<UChar32>(c))) continue;
     std::string own;
     append_utf8(own, c);
-    const std::string final_form = apply_tables(*this, to_nfkc(own));
+    const std::string final_form = final_form_of(*this, own, scratch);
     if (final_form == own) {
       bmp_plan[c] = kPass;
       bmp_pass[c >> 6] |= std::uint64_t{1} << (c & 63);
@@ -247,7 +252,7 @@ enum class Step { Pass, Replace, Context };
 // What the walk does with `c`, whose UTF-8 is `own`; a replacement is set in `replacement`
 // (pointing into the pool, or into `scratch` for a supplementary character).
 inline Step plan_step(const Tables& t, char32_t c, std::string_view own, std::string_view& replacement,
-                      std::string& scratch) {
+                      std::string& scratch, std::string& nfkc_scratch) {
   if (c < 0x10000) {
     if (t.passes(c)) return Step::Pass;
     const std::uint32_t plan = t.bmp_plan[c];
@@ -256,7 +261,7 @@ inline Step plan_step(const Tables& t, char32_t c, std::string_view own, std::st
     return Step::Replace;
   }
   if (!nfkc().hasBoundaryBefore(static_cast<UChar32>(c))) return Step::Context;
-  scratch = apply_tables(t, to_nfkc(own));
+  scratch = final_form_of(t, own, nfkc_scratch);
   if (scratch == own) return Step::Pass;
   replacement = scratch;
   return Step::Replace;
@@ -275,7 +280,8 @@ std::string matching_form(const Tables& t, std::string_view text) {
   // (a replaced character), otherwise it is out.size() + (seg_in - run).
   std::size_t seg_out = 0;
   std::size_t pos = 0;
-  std::string scratch;
+  std::string scratch;       // the final form of a supplementary character
+  std::string nfkc_scratch;  // NFKC of the segment at hand, its buffer reused
   while (pos < n) {
     if (t.ascii_untouched && static_cast<unsigned char>(text[pos]) < 0x80) {
       pos += ascii_prefix_length(text.substr(pos));
@@ -285,7 +291,7 @@ std::string matching_form(const Tables& t, std::string_view text) {
     const std::size_t start = pos;
     const char32_t c = next_code_point(text, pos);
     std::string_view replacement;
-    const Step step = plan_step(t, c, text.substr(start, pos - start), replacement, scratch);
+    const Step step = plan_step(t, c, text.substr(start, pos - start), replacement, scratch, nfkc_scratch);
     if (step == Step::Pass) {
       seg_in = start;
       continue;
@@ -306,7 +312,8 @@ std::string matching_form(const Tables& t, std::string_view text) {
       end = next;
     }
     out.resize(seg_out);
-    out += apply_tables(t, to_nfkc(text.substr(seg_in, end - seg_in)));
+    nfkc_into(text.substr(seg_in, end - seg_in), nfkc_scratch);
+    append_with_tables(t, nfkc_scratch, out);
     run = pos = seg_in = end;
     seg_out = out.size();
   }

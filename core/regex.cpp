@@ -4,6 +4,9 @@
 #include <pcre2.h>
 
 #include <new>
+#include <string>
+
+#include "text.h"
 
 namespace vardex {
 namespace {
@@ -26,6 +29,33 @@ bool optional_quantifier_at(std::string_view p, std::size_t pos) noexcept {
   return p[pos] == '{' && pos + 1 < p.size() && (p[pos + 1] == '0' || p[pos + 1] == ',');
 }
 
+// Length of the quantifier at `pos` ("*", "+", "?" or "{n}", "{n,}", "{n,m}", with an
+// optional lazy "?" or possessive "+"), or 0 when there is none. A "?" right after "(" is
+// group syntax, and "{" not followed by a count is a literal.
+std::size_t quantifier_length(std::string_view p, std::size_t pos, bool after_group_open) noexcept {
+  if (pos >= p.size()) return 0;
+  std::size_t end = pos;
+  const char c = p[pos];
+  if (c == '*' || c == '+' || (c == '?' && !after_group_open)) {
+    end = pos + 1;
+  } else if (c == '{') {
+    std::size_t j = pos + 1;
+    const std::size_t digits_start = j;
+    while (j < p.size() && p[j] >= '0' && p[j] <= '9') ++j;
+    if (j == digits_start) return 0;
+    if (j < p.size() && p[j] == ',') {
+      ++j;
+      while (j < p.size() && p[j] >= '0' && p[j] <= '9') ++j;
+    }
+    if (j >= p.size() || p[j] != '}') return 0;
+    end = j + 1;
+  } else {
+    return 0;
+  }
+  if (end < p.size() && (p[end] == '?' || p[end] == '+')) ++end;
+  return end - pos;
+}
+
 // Whether the character class whose body is p[begin, end) holds only ASCII word characters
 // (letters, digits, "_" and ranges between them).
 bool class_is_word_only(std::string_view body) noexcept {
@@ -45,6 +75,7 @@ std::string rewrite_dialect(std::string_view p) {
   std::string out;
   out.reserve(p.size() + 32);
   bool prev_word = false;  // the last atom, with its quantifier, surely ends in a word character
+  bool after_group_open = false;  // the previous character opened a group: "?" there is syntax
   for (std::size_t i = 0; i < p.size();) {
     const char c = p[i];
     if (c == '[') {
@@ -80,6 +111,7 @@ std::string rewrite_dialect(std::string_view p) {
       out += body;
       if (j < p.size()) out.push_back(']');
       i = j < p.size() ? j + 1 : j;
+      after_group_open = false;
       prev_word = class_is_word_only(p.substr(body_begin, (j < p.size() ? j : p.size()) - body_begin)) &&
                   !optional_quantifier_at(p, i);
       continue;
@@ -87,6 +119,7 @@ std::string rewrite_dialect(std::string_view p) {
     if (c == '\\' && i + 1 < p.size()) {
       const char e = p[i + 1];
       i += 2;
+      after_group_open = false;
       if (e == 'b' || e == 'B') {
         const bool next_word = i < p.size() && is_ascii_word(p[i]) && !optional_quantifier_at(p, i + 1);
         const std::string w(kWord);
@@ -117,16 +150,19 @@ std::string rewrite_dialect(std::string_view p) {
       prev_word = e == 'd' && !optional_quantifier_at(p, i);
       continue;
     }
-    out.push_back(c);
-    ++i;
-    if (c == '+' || (c == '{' && !optional_quantifier_at(p, i - 1))) {
-      // "+" and "{n,m}" with n >= 1 keep what the atom ends with; copy the braces whole.
-      if (c == '{') {
-        while (i < p.size() && p[i] != '}') out.push_back(p[i++]);
-        if (i < p.size()) out.push_back(p[i++]);
-      }
+    if (const std::size_t q = quantifier_length(p, i, after_group_open)) {
+      // The atom already accounted for a quantifier that allows zero repetitions. Each
+      // repetition count the engine tries passes the callout, which charges the search's
+      // step budget.
+      out.append(p.substr(i, q));
+      out += "(?C)";
+      i += q;
+      after_group_open = false;
       continue;
     }
+    out.push_back(c);
+    ++i;
+    after_group_open = c == '(';
     prev_word = is_ascii_word(c) && !optional_quantifier_at(p, i);
   }
   return out;
@@ -185,7 +221,8 @@ Result<Regex, std::string> Regex::compile(std::string_view pattern, bool case_in
   int err = 0;
   PCRE2_SIZE offset = 0;
   pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(source.data()), source.size(),
-                                   PCRE2_UTF | PCRE2_UCP | PCRE2_DOLLAR_ENDONLY, &err, &offset, cctx);
+                                   PCRE2_UTF | PCRE2_UCP | PCRE2_DOLLAR_ENDONLY | PCRE2_USE_OFFSET_LIMIT, &err,
+                                   &offset, cctx);
   pcre2_compile_context_free(cctx);
   if (code == nullptr) return error_text(err) + " at offset " + std::to_string(offset);
   auto holder = std::make_shared<Code>();
@@ -197,10 +234,26 @@ Result<Regex, std::string> Regex::compile(std::string_view pattern, bool case_in
 
 namespace {
 
+// Charges one step of the search's budget; an exhausted budget abandons the search.
+int charge_step(pcre2_callout_block*, void* budget) {
+  auto* left = static_cast<std::uint32_t*>(budget);
+  if (*left == 0) return PCRE2_ERROR_MATCHLIMIT;
+  --*left;
+  return 0;
+}
+
 Result<bool, MatchError> run(const pcre2_code* code, pcre2_match_data* md, std::string_view text,
-                             std::size_t start) {
+                             std::size_t start, std::size_t start_limit = Span::npos) {
+  // The engine's own limit restarts at every start position; this budget spans the whole
+  // search, so no input makes one search do more than a bounded amount of work.
+  std::uint32_t budget = kMatchLimit;
+  pcre2_match_context* ctx = match_context();
+  pcre2_set_callout(ctx, &charge_step, &budget);
+  // The context is shared by every search of this thread: set the limit for this search only.
+  if (start_limit != Span::npos) pcre2_set_offset_limit(ctx, start_limit);
   const int rc = pcre2_match(code, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), start,
-                             PCRE2_NO_UTF_CHECK, md, match_context());
+                             PCRE2_NO_UTF_CHECK, md, ctx);
+  if (start_limit != Span::npos) pcre2_set_offset_limit(ctx, PCRE2_UNSET);
   if (rc == PCRE2_ERROR_NOMATCH) return false;
   if (rc < 0) return MatchError{error_text(rc)};
   return true;
@@ -219,9 +272,10 @@ Match to_match(pcre2_match_data* md) {
 
 }  // namespace
 
-Result<std::optional<Match>, MatchError> Regex::search(std::string_view text, std::size_t start) const {
+Result<std::optional<Match>, MatchError> Regex::search(std::string_view text, std::size_t start,
+                                                       std::size_t start_limit) const {
   MatchData md(code_->code);
-  auto found = run(code_->code, md.data, text, start);
+  auto found = run(code_->code, md.data, text, start, start_limit);
   if (!found) return std::move(found).error();
   if (!found.value()) return std::optional<Match>{};
   return std::optional<Match>{to_match(md.data)};
@@ -253,6 +307,26 @@ bool Regex::matches(std::string_view text) const {
   MatchData md(code_->code);
   auto found = run(code_->code, md.data, text, 0);
   return found.ok() && found.value();
+}
+
+std::size_t Regex::min_length() const {
+  std::uint32_t length = 0;
+  pcre2_pattern_info(code_->code, PCRE2_INFO_MINLENGTH, &length);
+  return length;
+}
+
+bool is_word_character(char32_t cp) {
+  if (cp < 0x80) return is_ascii_word(static_cast<char>(cp));
+  // The same class as the \b rewrite, so that code deciding boundaries by hand agrees with
+  // the engine on every character.
+  static const Regex word = [] {
+    auto compiled = Regex::compile(std::string("^") + std::string(kWord), false);
+    if (!compiled) throw InternalFault("word character class: " + compiled.error());
+    return std::move(compiled).value();
+  }();
+  std::string encoded;
+  append_utf8(encoded, cp);
+  return word.matches(encoded);
 }
 
 }  // namespace vardex

@@ -42,8 +42,11 @@ class Regex {
   // caseless matching uses Unicode simple case folding. Returns the engine's message on error.
   static Result<Regex, std::string> compile(std::string_view pattern, bool case_insensitive);
 
-  // Searches valid UTF-8 `text` from byte offset `start`. No match is an empty optional.
-  Result<std::optional<Match>, MatchError> search(std::string_view text, std::size_t start = 0) const;
+  // Searches valid UTF-8 `text` from byte offset `start` (a character boundary) for the
+  // leftmost match that starts at or before byte offset `start_limit`; look-behinds and word
+  // boundaries see the whole text. No match is an empty optional.
+  Result<std::optional<Match>, MatchError> search(std::string_view text, std::size_t start = 0,
+                                                  std::size_t start_limit = Span::npos) const;
 
   // All non-overlapping matches from the start, in order; an empty match advances one
   // character.
@@ -52,10 +55,17 @@ class Regex {
   // Whether the text has a match; an aborted search counts as no match.
   bool matches(std::string_view text) const;
 
+  // A lower bound on the number of characters of any match.
+  std::size_t min_length() const;
+
  private:
   struct Code;
   explicit Regex(std::shared_ptr<const Code> code) : code_(std::move(code)) {}
   std::shared_ptr<const Code> code_;
 };
+
+// Whether `cp` is a word character of \b and \B (letter, mark, decimal digit or connector
+// punctuation), by the engine's own Unicode tables.
+bool is_word_character(char32_t cp);
 
 }  // namespace vardex

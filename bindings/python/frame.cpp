@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "objects.h"
+
 namespace vardex::py {
 namespace {
 
@@ -17,15 +19,7 @@ bool type_mismatch(PyObject* obj, const char* expected) {
 
 bool is_sequence(PyObject* obj) {
   if (PySequence_Check(obj)) return true;
-  static PyObject* abc = nullptr;
-  if (abc == nullptr) {
-    PyObject* module = PyImport_ImportModule("collections.abc");
-    if (module == nullptr) return false;
-    abc = PyObject_GetAttrString(module, "Sequence");
-    Py_DECREF(module);
-    if (abc == nullptr) return false;
-  }
-  const int r = PyObject_IsInstance(obj, abc);
+  const int r = is_instance(obj, sequence_abc());
   if (r < 0) PyErr_Clear();
   return r == 1;
 }
@@ -286,19 +280,6 @@ void apply_default(const Param& p, Args::Value& out) {
 
 }  // namespace
 
-std::string qualified_type_name(PyObject* obj) {
-  PyObject* name = PyType_GetQualName(Py_TYPE(obj));
-  if (name == nullptr) {
-    PyErr_Clear();
-    return "?";
-  }
-  Py_ssize_t size = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(name, &size);
-  std::string out = utf8 == nullptr ? "?" : std::string(utf8, static_cast<std::size_t>(size));
-  if (utf8 == nullptr) PyErr_Clear();
-  Py_DECREF(name);
-  return out;
-}
 
 std::optional<std::string_view> Args::opt_str(std::size_t i) const {
   if (const auto* text = std::get_if<std::string_view>(&values_[i])) return *text;

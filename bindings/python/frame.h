@@ -86,10 +86,6 @@ struct Function {
   }
 };
 
-// The qualified name of the type of `obj` ("?" if it cannot be read), as conversion
-// messages show it.
-std::string qualified_type_name(PyObject* obj);
-
 // "name(a, b=None)\n--\n\n": the stored doc that gives the text signature and no docstring.
 std::string text_signature(const Function& f);
 

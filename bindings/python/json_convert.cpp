@@ -9,64 +9,12 @@
 #include <utility>
 
 #include "errors.h"
+#include "objects.h"
 
 namespace vardex::py {
 namespace {
 
 constexpr std::string_view kIntTooLarge = "OverflowError: Python int too large to convert to C long";
-
-// An owned reference, released on every path out of a scope.
-class Ref {
- public:
-  explicit Ref(PyObject* obj) noexcept : obj_(obj) {}
-  Ref(const Ref&) = delete;
-  Ref& operator=(const Ref&) = delete;
-  ~Ref() { Py_XDECREF(obj_); }
-  PyObject* get() const noexcept { return obj_; }
-  explicit operator bool() const noexcept { return obj_ != nullptr; }
-
- private:
-  PyObject* obj_;
-};
-
-std::string utf8_or(PyObject* text, std::string_view fallback) {
-  Py_ssize_t size = 0;
-  const char* data = text == nullptr ? nullptr : PyUnicode_AsUTF8AndSize(text, &size);
-  if (data == nullptr) {
-    PyErr_Clear();
-    return std::string(fallback);
-  }
-  return std::string(data, static_cast<std::size_t>(size));
-}
-
-std::string type_qualname(PyTypeObject* type) {
-  Ref name(PyType_GetQualName(type));
-  return utf8_or(name.get(), "?");
-}
-
-// <module>.<name>, imported once; null with an exception set on failure.
-PyObject* imported(const char* module_name, const char* name, PyObject*& cache) {
-  if (cache == nullptr) {
-    Ref module(PyImport_ImportModule(module_name));
-    if (module) cache = PyObject_GetAttrString(module.get(), name);
-  }
-  return cache;
-}
-
-PyObject* sequence_abc() {
-  static PyObject* cache = nullptr;
-  return imported("collections.abc", "Sequence", cache);
-}
-
-PyObject* mapping_abc() {
-  static PyObject* cache = nullptr;
-  return imported("collections.abc", "Mapping", cache);
-}
-
-PyObject* dataclass_fields() {
-  static PyObject* cache = nullptr;
-  return imported("dataclasses", "fields", cache);
-}
 
 std::string decimal(unsigned __int128 magnitude, bool negative) {
   char buf[48];
@@ -161,27 +109,17 @@ class Converter {
   bool from_dataclass(PyObject* obj, PyObject* fields, json::Value& out, std::size_t depth);
   bool member(json::Object& members, PyObject* key, PyObject* value, std::size_t depth);
   // 1 when `obj` is an instance of `abc`, 0 when not, -1 on failure (message set).
-  int is_instance(PyObject* obj, PyObject* abc);
+  int is_instance_or_fail(PyObject* obj, PyObject* abc);
 };
 
-// The pending exception as "TypeName: text".
+// The pending exception as "TypeName: text"; interrupts and exits pass through unchanged.
 bool Converter::fail_python() {
-  PyObject *type, *value, *traceback;
-  PyErr_Fetch(&type, &value, &traceback);
-  if (type == nullptr) return fail("SystemError: error return without exception set");
-  PyErr_NormalizeException(&type, &value, &traceback);
-  if (!PyErr_GivenExceptionMatches(type, PyExc_Exception)) {
-    PyErr_Restore(type, value, traceback);
+  auto text = take_exception_text();
+  if (!text) {
     propagate = true;
     return false;
   }
-  Ref owned_type(type), owned_value(value), owned_traceback(traceback);
-  std::string message = type_qualname(reinterpret_cast<PyTypeObject*>(type));
-  message += ": ";
-  Ref text(value == nullptr ? nullptr : PyObject_Str(value));
-  if (!text) PyErr_Clear();
-  message += utf8_or(text.get(), "<exception str() failed>");
-  return fail(std::move(message));
+  return fail(std::move(*text));
 }
 
 bool Converter::convert(PyObject* obj, json::Value& out, std::size_t depth) {
@@ -217,7 +155,7 @@ bool Converter::convert(PyObject* obj, json::Value& out, std::size_t depth) {
   }
   if (PyBytes_Check(obj)) return fail("invalid type: byte array, expected any valid JSON value");
   if (PyByteArray_Check(obj)) {
-    return fail("unexpected type: '" + type_qualname(Py_TYPE(obj)) + "' object is not an instance of 'bytes'");
+    return fail("unexpected type: '" + qualified_type_name(obj) + "' object is not an instance of 'bytes'");
   }
   if (PyFloat_Check(obj)) {
     const double v = PyFloat_AsDouble(obj);
@@ -226,19 +164,19 @@ bool Converter::convert(PyObject* obj, json::Value& out, std::size_t depth) {
     return true;
   }
   if (PyAnySet_Check(obj)) return from_set(obj, out, depth);
-  int r = is_instance(obj, sequence_abc());
+  int r = is_instance_or_fail(obj, sequence_abc());
   if (r != 0) return r > 0 && from_sequence(obj, out, depth);
-  r = is_instance(obj, mapping_abc());
+  r = is_instance_or_fail(obj, mapping_abc());
   if (r != 0) return r > 0 && from_mapping(obj, out, depth);
   Ref fields(PyObject_GetAttrString(obj, "__dataclass_fields__"));
   if (fields) return from_dataclass(obj, fields.get(), out, depth);
   if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return fail_python();
   PyErr_Clear();
-  return fail("unsupported type " + type_qualname(Py_TYPE(obj)));
+  return fail("unsupported type " + qualified_type_name(obj));
 }
 
-int Converter::is_instance(PyObject* obj, PyObject* abc) {
-  const int r = abc == nullptr ? -1 : PyObject_IsInstance(obj, abc);
+int Converter::is_instance_or_fail(PyObject* obj, PyObject* abc) {
+  const int r = is_instance(obj, abc);
   if (r < 0) fail_python();
   return r;
 }
@@ -400,11 +338,11 @@ bool Converter::from_sequence(PyObject* obj, json::Value& out, std::size_t depth
 bool Converter::from_dataclass(PyObject* obj, PyObject* fields, json::Value& out, std::size_t depth) {
   if (!enter(depth)) return false;
   if (!PyDict_Check(fields)) {
-    return fail("unexpected type: '" + type_qualname(Py_TYPE(fields)) + "' object is not an instance of 'dict'");
+    return fail("unexpected type: '" + qualified_type_name(fields) + "' object is not an instance of 'dict'");
   }
   Ref instance_dict(PyObject_GetAttrString(obj, "__dict__"));
   if (!instance_dict) return fail_python();
-  PyObject* fields_of = dataclass_fields();
+  PyObject* fields_of = dataclass_fields_function();
   Ref declared(fields_of == nullptr ? nullptr : PyObject_CallFunctionObjArgs(fields_of, obj, nullptr));
   Ref iterator(declared ? PyObject_GetIter(declared.get()) : nullptr);
   Ref names(PyList_New(0));

@@ -22,6 +22,8 @@
 #include "py_identity.h"
 #include "py_memory.h"
 #include "py_memory_classifier.h"
+#include "py_memory_scan.h"
+#include "py_redaction.h"
 
 namespace vardex::py {
 namespace {
@@ -51,6 +53,8 @@ constexpr Function kFunctions[] = {
     {"normalize_for_matching", {kS}, [](const Args& a) { return to_py(normalize_for_matching(a.str(0))); }},
     {"contains_evasion_characters", {kS},
      [](const Args& a) { return to_py(contains_evasion_characters(a.str(0))); }},
+    {"redact_secrets", {kS}, [](const Args& a) { return to_py(redact_secrets(a.str(0))); }},
+    {"contains_secret", {kS}, [](const Args& a) { return to_py(contains_secret(a.str(0))); }},
     {"create_memory_snapshot", {{"entries", Kind::Object}, {"taken_at", Kind::UInt}}, &py_create_memory_snapshot},
     {"diff_memory_snapshots", {{"before", Kind::Object}, {"after", Kind::Object}}, &py_diff_memory_snapshots},
     {"derive_memory_key", {{"privkey_hex", Kind::Str}}, py_derive_memory_key},
@@ -66,6 +70,13 @@ constexpr Function kFunctions[] = {
      {{"event", Kind::Object}, {"ctx", Kind::Object}, {"read_tool_names", Kind::OptStrList, "None"},
       {"patterns", Kind::OptStrList, "None"}, {"generic_read_tool_names", Kind::OptStrList, "None"}},
      &py_classify_memory_read},
+    {"build_scan_request", {{"entry", Kind::Object}}, &py_build_scan_request},
+    {"format_entry_for_scan", {{"entry", Kind::Object}, {"has_evasion", Kind::Bool}}, &py_format_entry_for_scan},
+    {"map_verdict", {{"action_type", Kind::Str}, {"confidence", Kind::Float}, {"threshold", Kind::Float}},
+     [](const Args& a) { return to_py(map_verdict(a.str(0), a.float64(1), a.float64(2))); }},
+    {"parse_score_from_reason", {{"reason", Kind::Str}},
+     [](const Args& a) { return to_py(parse_score_from_reason(a.str(0))); }},
+    {"default_score_for_verdict", {{"verdict", Kind::Str}}, &py_default_score_for_verdict},
     {"encrypt_for_org",
      {{"plaintext", Kind::Str}, {"org_pub_key_hex", Kind::Str}, {"aad", Kind::Str}, {"domain", Kind::Str, "\"raw\""}},
      py_encrypt_for_org},
@@ -132,6 +143,8 @@ struct ClassEntry {
 };
 constexpr ClassEntry kClasses[] = {
     {"EncryptedMemory", &type_object<EncryptedMemory>},
+    {"ScanRequest", &type_object<ScanRequest>},
+    {"ParsedScore", &type_object<ParsedScore>},
     {"JudgeSignatureCheck", &type_object<JudgeSignatureCheck>},
     {"AddAgentMemoryArgs", &type_object<AddAgentMemoryArgs>},
     {"RollbackAgentMemoryArgs", &type_object<RollbackAgentMemoryArgs>},
@@ -143,6 +156,8 @@ constexpr ClassEntry kClasses[] = {
     {"EncryptedToolCallArgs", &type_object<EncryptedToolCallArgs>},
     {"KeyPair", &type_object<KeyPair>},
     {"AgentAuth", &type_object<AgentAuth>},
+    {"SecretMatch", &type_object<SecretMatch>},
+    {"RedactResult", &type_object<RedactResult>},
     {"MemoryEntry", &type_object<MemoryEntry>},
     {"MemorySnapshot", &type_object<MemorySnapshot>},
     {"ModifiedEntry", &type_object<ModifiedEntry>},

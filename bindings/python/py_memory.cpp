@@ -6,6 +6,7 @@
 #include <string_view>
 #include <utility>
 
+#include "objects.h"
 #include "text.h"
 
 namespace vardex::py {
@@ -19,57 +20,16 @@ bool fail(std::string_view message) {
 // Replaces the pending Python exception with ValueError("<Type>: <text>"), prefixed with
 // `context` when given. KeyboardInterrupt, SystemExit and the like stay pending.
 bool fail_with_pending(std::string_view context = {}) {
-  PyObject *type, *value, *traceback;
-  PyErr_Fetch(&type, &value, &traceback);
-  PyErr_NormalizeException(&type, &value, &traceback);
-  if (value == nullptr || !PyErr_GivenExceptionMatches(value, PyExc_Exception)) {
-    PyErr_Restore(type, value, traceback);
-    return false;
-  }
+  auto text = take_exception_text();
+  if (!text) return false;
   std::string message(context);
   if (!message.empty()) message += ": ";
-  message += qualified_type_name(value) + ": ";
-  PyObject* text = PyObject_Str(value);
-  const char* utf8 = text != nullptr ? PyUnicode_AsUTF8AndSize(text, nullptr) : nullptr;
-  if (utf8 != nullptr) {
-    message += utf8;
-  } else {
-    PyErr_Clear();
-    message += "<exception str() failed>";
-  }
-  Py_XDECREF(text);
-  Py_XDECREF(type);
-  Py_DECREF(value);
-  Py_XDECREF(traceback);
-  return fail(message);
+  return fail(message + *text);
 }
 
-// `module`.`name`, imported once into `cache`; null with an exception set on failure.
-PyObject* imported(const char* module, const char* name, PyObject*& cache) {
-  if (cache == nullptr) {
-    PyObject* m = PyImport_ImportModule(module);
-    if (m == nullptr) return nullptr;
-    cache = PyObject_GetAttrString(m, name);
-    Py_DECREF(m);
-  }
-  return cache;
-}
+int is_mapping(PyObject* obj) { return PyDict_Check(obj) ? 1 : is_instance(obj, mapping_abc()); }
 
-// 1 when `obj` is an instance of collections.abc.<name>, 0 when not, -1 on error.
-int is_abc_instance(PyObject* obj, PyObject*& cache, const char* name) {
-  PyObject* abc = imported("collections.abc", name, cache);
-  return abc == nullptr ? -1 : PyObject_IsInstance(obj, abc);
-}
-
-int is_mapping(PyObject* obj) {
-  static PyObject* mapping = nullptr;
-  return PyDict_Check(obj) ? 1 : is_abc_instance(obj, mapping, "Mapping");
-}
-
-int is_sequence(PyObject* obj) {
-  static PyObject* sequence = nullptr;
-  return PySequence_Check(obj) ? 1 : is_abc_instance(obj, sequence, "Sequence");
-}
+int is_sequence(PyObject* obj) { return PySequence_Check(obj) ? 1 : is_instance(obj, sequence_abc()); }
 
 bool utf8_name(PyObject* key, std::string_view& out) {
   if (!PyUnicode_Check(key)) return fail("dict keys must have type str");
@@ -131,8 +91,7 @@ bool dataclass_member(PyObject* dict, PyObject* name, const FieldSink& sink) {
 // and InitVar pseudo-fields, listed in __dataclass_fields__ but never instance attributes,
 // are skipped as dataclasses.fields() skips them.
 bool walk_dataclass(PyObject* obj, const FieldSink& sink) {
-  static PyObject* fields_of = nullptr;
-  PyObject* fields = imported("dataclasses", "fields", fields_of);
+  PyObject* fields = dataclass_fields_function();
   PyObject* declared = fields != nullptr ? PyObject_CallFunctionObjArgs(fields, obj, nullptr) : nullptr;
   PyObject* dict = declared != nullptr ? PyObject_GetAttrString(obj, "__dict__") : nullptr;
   const Py_ssize_t n = dict != nullptr ? PySequence_Size(declared) : -1;

@@ -5,6 +5,8 @@ import dataclasses
 import json
 import pathlib
 import re
+import subprocess
+import sys
 
 import pytest
 from hypothesis import given, settings, strategies as st
@@ -361,3 +363,17 @@ def test_result_classes_are_read_only():
     for cls in (vc.ModifiedEntry, vc.MemoryAnomaly, vc.MemoryDiffResult):
         with pytest.raises(TypeError):
             cls()
+
+
+
+def test_crafted_backtracking_input_does_not_hang():
+    # Lines of repeated directive prefixes, each sized to stay under a per-start-position
+    # backtracking limit, cost a plain backtracking search about half a second per line
+    # (minutes for this value); every search has one step budget for the whole text instead.
+    script = (
+        "import vardex_core as vc\n"
+        "value = ('rules ' + 'ignore previous ' * 250 + '\\n') * 400\n"
+        "vc.diff_memory_snapshots(vc.create_memory_snapshot([], 0),\n"
+        "                         vc.create_memory_snapshot([{'key': 'k', 'value': value}], 1))\n"
+    )
+    subprocess.run([sys.executable, "-c", script], check=True, timeout=60)

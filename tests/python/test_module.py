@@ -48,9 +48,8 @@ CONSTANTS = {
 
 
 def test_all_lists_registered_names_in_order():
-    expected = FUNCTIONS + CLASSES + list(CONSTANTS)
-    assert vc.__all__ == [name for name in expected if hasattr(vc, name)]
-    assert vc.__all__[-27:] == list(CONSTANTS)
+    assert vc.__all__ == FUNCTIONS + CLASSES + list(CONSTANTS)
+    assert len(vc.__all__) == 100
     assert vc.__doc__ == ""
 
 
@@ -123,3 +122,64 @@ def test_str_subclasses_are_accepted():
         pass
 
     assert vc.normalize_for_matching(Text("p\u0430y")) == "pay"
+
+
+@pytest.mark.parametrize("name", CLASSES)
+def test_result_classes_are_read_only_records(name):
+    cls = getattr(vc, name)
+    assert cls.__module__ == "builtins"
+    with pytest.raises(TypeError, match=rf"^cannot create 'builtins\.{name}' instances$"):
+        cls()
+    doc = "Columns of `log_tool_call` — `tool_name` stays readable for filtering."
+    assert cls.__doc__ == (doc if name == "EncryptedToolCallArgs" else None)
+
+
+def test_result_instances_have_fresh_read_only_attributes():
+    result = vc.redact_secrets("key sk-ant-" + "a" * 30)
+    with pytest.raises(AttributeError):
+        result.redacted = "x"
+    assert not hasattr(result, "__dict__")
+    assert result.found is not result.found and result.found[0].kind == "anthropic"
+    assert hash(result) == hash(result)  # identity hash: only the key classes define equality
+    with pytest.raises(TypeError):
+        hash(vc.generate_keypair())
+
+
+def test_signatures_show_defaults():
+    assert str(inspect.signature(vc.decrypt_for_org)) == "(payload, org_priv_key_hex, aad, domain='raw')"
+    assert str(inspect.signature(vc.generate_keypair)) == "()"
+    assert str(inspect.signature(vc.classify_memory_write)) == "(event, ctx, patterns=None, tool_names=None)"
+    for name in FUNCTIONS:
+        assert getattr(vc, name).__doc__ is None, name
+
+
+@pytest.mark.parametrize(
+    "call, error, message",
+    [
+        (lambda: vc.generate_keypair(1), TypeError, "generate_keypair() takes 0 positional arguments but 1 was given"),
+        (lambda: vc.encrypt_for_org("a", "b", "c", "raw", 5), TypeError,
+         "encrypt_for_org() takes from 3 to 4 positional arguments but 5 were given"),
+        (lambda: vc.encrypt_for_org("a", "b", "c", None), TypeError, "'None' is not an instance of 'str'"),
+        (lambda: vc.sign_judge_action(), TypeError,
+         "sign_judge_action() missing 6 required positional arguments: 'judgment_id', 'action', 'context', 'extra', "
+         "'privkey', and 'blockchain_rid'"),
+        (lambda: vc.verify_signature(b""), TypeError,
+         "verify_signature() missing 2 required positional arguments: 'signature_hex' and 'pubkey_hex'"),
+        (lambda: vc.format_entry_for_scan({"key": "k", "value": "v"}, 1), TypeError,
+         "'int' object is not an instance of 'bool'"),
+        (lambda: vc.encrypted_length(-1), OverflowError, None),
+        (lambda: vc.map_verdict("ALLOW", "high", 0.5), TypeError, None),
+    ],
+)
+def test_frame_errors_across_kinds(call, error, message):
+    with pytest.raises(error) as info:
+        call()
+    if message is not None:
+        assert str(info.value) == message
+
+
+def test_value_errors_carry_one_argument_and_are_exceptions():
+    with pytest.raises(ValueError) as info:
+        vc.sign_log_tool_call("id", "a", "c", "t", "{}", "11" * 32, "abcd")
+    assert info.value.args == ("invalid blockchain RID: must be 64 hex characters",)
+    assert isinstance(info.value, Exception)
