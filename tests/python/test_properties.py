@@ -4,7 +4,7 @@ cell shapes."""
 
 import unicodedata
 
-from hypothesis import given, strategies as st
+from hypothesis import given, settings, strategies as st
 
 import vardex_core as vc
 
@@ -14,11 +14,14 @@ ORG = vc.generate_keypair()
 WHITE_SPACE = "\t\n\x0b\x0c\r \x85\xa0\u1680" + "".join(map(chr, range(0x2000, 0x200B))) + "\u2028\u2029\u202f\u205f\u3000"
 
 texts = st.text(alphabet=st.characters(blacklist_categories=("Cs",)))
+# No deadline: the first example builds the module's tables, and sanitizer builds are slow.
+laws = settings(deadline=None)
 
 
 # ---------------------------------------------------------------- encryption
 
 
+@laws
 @given(texts, texts, st.sampled_from(DOMAINS))
 def test_org_envelope_round_trips(text, aad, domain):
     envelope = vc.encrypt_for_org(text, ORG.pub_key, aad, domain)
@@ -26,6 +29,7 @@ def test_org_envelope_round_trips(text, aad, domain):
     assert vc.decrypt_for_org(envelope, ORG.priv_key, aad, domain) == text
 
 
+@laws
 @given(texts, st.binary(min_size=32, max_size=32))
 def test_memory_content_round_trips(text, private_key):
     key = vc.derive_memory_key(private_key.hex())
@@ -49,6 +53,7 @@ PIECES = st.one_of(
 )
 
 
+@laws
 @given(st.lists(PIECES, max_size=16).map("".join))
 def test_matching_form_is_a_fixed_point_exactly_when_it_is_nfkc(text):
     # The matching form y of a text is NFKC followed by removals and one-to-one letter
@@ -79,6 +84,7 @@ entries = st.lists(
 )
 
 
+@laws
 @given(entries, st.integers(0, 2**64 - 1))
 def test_a_snapshot_compared_with_itself_is_empty_and_safe(items, taken_at):
     snapshot = vc.create_memory_snapshot(items, taken_at)
@@ -93,6 +99,7 @@ def test_a_snapshot_compared_with_itself_is_empty_and_safe(items, taken_at):
 # ---------------------------------------------------------------- byte-array cells
 
 
+@laws
 @given(st.binary(max_size=48), st.lists(st.booleans(), min_size=96, max_size=96),
        st.text(alphabet=WHITE_SPACE, max_size=3), st.text(alphabet=WHITE_SPACE, max_size=3),
        st.sampled_from(["", "0x", "0X"]))
