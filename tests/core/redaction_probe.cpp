@@ -1,15 +1,14 @@
-// Applies the redaction patterns the plain way (each pattern searched over the whole working
-// text with no prefilter) for the differential test of the fast redaction passes. Input on
-// stdin: records "<byte length>\n<text>". Output: one JSON object per record,
-// {"redacted": ..., "found": [[kind, length], ...], "contains": bool}, or {"aborted": kind}
-// when the engine gives up a search.
+// Applies the redaction patterns the plain way (redaction_plain.h) for the differential test
+// of the fast redaction passes. Input on stdin: records "<byte length>\n<text>". Output: one
+// JSON object per record, {"redacted": ..., "found": [[kind, length], ...], "contains": bool},
+// or {"aborted": kind} when the engine gives up a search.
 #include <iostream>
 #include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "redaction.h"
+#include "redaction_plain.h"
 #include "text.h"
 
 namespace {
@@ -34,46 +33,15 @@ std::string json_string(std::string_view s) {
 }
 
 std::string plain(std::string_view input) {
-  using namespace vardex;
-  const auto& patterns = redaction_patterns();
-  std::string contains = "false";
-  for (const CompiledPattern& p : patterns) {
-    auto m = p.regex.search(input);
-    if (!m) return "{\"aborted\": " + json_string(p.kind) + "}";
-    if (m.value()) {
-      contains = "true";
-      break;
-    }
-  }
-  std::string text(input);
+  const vardex::plain::Redaction r = vardex::plain::redact(input);
+  if (r.aborted) return "{\"aborted\": " + json_string(*r.aborted) + "}";
   std::string found;
-  for (const CompiledPattern& p : patterns) {
-    auto all = p.regex.find_all(text);
-    if (!all) return "{\"aborted\": " + json_string(p.kind) + "}";
-    const std::string marker = "[REDACTED:" + p.kind + "]";
-    std::string next;
-    std::size_t pos = 0;
-    for (const Match& m : all.value()) {
-      const Span w = m.whole();
-      std::string replacement = marker;
-      std::string_view replaced = std::string_view(text).substr(w.begin, w.end - w.begin);
-      if (p.group_only) {
-        const Span g = m.groups[1];
-        if (!g.matched() || g.end == g.begin) continue;
-        const std::string group = text.substr(g.begin, g.end - g.begin);
-        std::string whole(replaced);
-        whole.replace(whole.find(group), group.size(), marker);
-        replacement = whole;
-        replaced = std::string_view(text).substr(g.begin, g.end - g.begin);
-      }
-      next += text.substr(pos, w.begin - pos) + replacement;
-      pos = w.end;
-      found += std::string(found.empty() ? "" : ", ") + "[" + json_string(p.kind) + ", " +
-               std::to_string(utf16_length(replaced)) + "]";
-    }
-    text = next + text.substr(pos);
+  for (const vardex::plain::Replacement& m : r.found) {
+    found += std::string(found.empty() ? "" : ", ") + "[" + json_string(m.kind) + ", " +
+             std::to_string(vardex::utf16_length(m.secret)) + "]";
   }
-  return "{\"redacted\": " + json_string(text) + ", \"found\": [" + found + "], \"contains\": " + contains + "}";
+  return "{\"redacted\": " + json_string(r.redacted) + ", \"found\": [" + found +
+         "], \"contains\": " + (r.contains ? "true" : "false") + "}";
 }
 
 }  // namespace
