@@ -35,7 +35,7 @@ std::string format_entry_for_scan(const MemoryEntry& entry, bool has_evasion);
 
 // The request for the judge: the wrapped entry with its evasion flag, redacted as a whole.
 // Cannot fail; throws InternalFault as redact_secrets does. The entry may hold secrets;
-// the request holds none that redaction recognises.
+// the request holds them only where no redaction pass matched.
 ScanRequest build_scan_request(const MemoryEntry& entry);
 
 // SCORE_PREFIX_RE, compiled on first use.

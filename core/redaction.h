@@ -37,8 +37,8 @@ const std::vector<CompiledPattern>& redaction_patterns();
 // `text` (valid UTF-8) with each pattern's matches replaced in turn by "[REDACTED:kind]"
 // (for a group_only pattern, the first occurrence of group 1 within the match), and the
 // replacements made. Cannot fail: a search the engine aborts throws InternalFault. The
-// input and the report's lengths may reveal secrets; `redacted` holds none that the table
-// recognises.
+// input and the report's lengths may reveal secrets. Each pattern makes one pass, so text
+// that no pass matched (a key glued to a preceding letter, say) stays as it was.
 RedactResult redact_secrets(std::string_view text);
 
 // Whether any pattern matches `text` (valid UTF-8), stopping at the first that does. A
