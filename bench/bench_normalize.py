@@ -21,16 +21,21 @@ def python_rendering(s: str) -> str:
     return unicodedata.normalize("NFKC", s).translate(TABLE)
 
 
-def ascii_prose(size: int) -> str:
-    words = "the agent stores a note about the project and its preferred style of code review".split()
-    rng = random.Random(1)
+def random_text(pieces: list[str], size: int, seed: int) -> str:
+    """Pieces drawn at random until the UTF-8 text holds at least `size` bytes."""
+    rng = random.Random(seed)
     out = []
     n = 0
     while n < size:
-        w = rng.choice(words)
-        out.append(w)
-        n += len(w) + 1
-    return " ".join(out)[:size]
+        piece = rng.choice(pieces)
+        out.append(piece)
+        n += len(piece.encode())
+    return "".join(out)
+
+
+def ascii_prose(size: int) -> str:
+    words = "the agent stores a note about the project and its preferred style of code review".split()
+    return random_text([w + " " for w in words], size, seed=1)[:size]
 
 
 def mixed_text(size: int) -> str:
@@ -49,14 +54,7 @@ def mixed_text(size: int) -> str:
         "Cafe\u0301 cre\u0300me bru\u0302le\u0301e, a decomposed dessert. ",
         "Plain English notes about the build, the tests and the release checklist. ",
     ]
-    rng = random.Random(2)
-    out = []
-    n = 0
-    while n < size:
-        p = rng.choice(paragraphs)
-        out.append(p)
-        n += len(p.encode())
-    return "".join(out)
+    return random_text(paragraphs, size, seed=2)
 
 
 def run():
